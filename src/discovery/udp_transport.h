@@ -1,0 +1,35 @@
+#pragma once
+// The search socket over POSIX UDP.
+#include "discovery/search_engine.h"
+
+namespace orv {
+
+class UdpSearchTransport : public SearchTransport {
+ public:
+  // Receive buffer asked for, enough for a burst of answers from a thousand
+  // devices; 0 keeps the kernel's default.
+  static constexpr int kDefaultRcvBuf = 4 * 1024 * 1024;
+
+  explicit UdpSearchTransport(int rcvBufBytes = kDefaultRcvBuf) : rcvBufBytes_(rcvBufBytes) {}
+  ~UdpSearchTransport() override { Close(); }
+  UdpSearchTransport(const UdpSearchTransport&) = delete;
+  UdpSearchTransport& operator=(const UdpSearchTransport&) = delete;
+
+  bool Open(uint32_t localAddr, uint16_t port, OpenStage& stage, SocketError& error) override;
+  bool SetBroadcast(SocketError& error) override;
+  bool SendTo(uint32_t addr, uint16_t port, std::span<const uint8_t> data, SocketError& error) override;
+  RecvResult Recv(std::span<uint8_t> buffer, int timeoutMs) override;
+  void Close() override;
+  bool IsOpen() const override { return fd_ >= 0; }
+
+  // Receive buffer size the kernel reports after Open (bytes, 0 if closed).
+  int EffectiveRcvBuf() const { return effectiveRcvBuf_; }
+
+ private:
+  int rcvBufBytes_;
+  int fd_ = -1;
+  int timeoutMs_ = -1;  // SO_RCVTIMEO currently set
+  int effectiveRcvBuf_ = 0;
+};
+
+}  // namespace orv

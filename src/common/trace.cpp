@@ -27,4 +27,9 @@ void TraceLine(const char* file, int line, const std::string& msg) {
   if (g_sink) g_sink(text);
 }
 
+void TraceRaw(const std::string& text) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_sink) g_sink(text);
+}
+
 }  // namespace orv

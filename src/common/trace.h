@@ -15,6 +15,9 @@ bool TraceEnabled();
 // Formats "%s Ln%d : %s\r\n" with file, line and message and hands it to the sink.
 void TraceLine(const char* file, int line, const std::string& msg);
 
+// Hands text to the sink unchanged (multi-line dumps such as hex traces).
+void TraceRaw(const std::string& text);
+
 }  // namespace orv
 
 #define ORV_TRACE(msg)                                   \

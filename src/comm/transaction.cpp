@@ -1,0 +1,48 @@
+#include "comm/transaction.h"
+
+#include "comm/socket_worker.h"
+#include "host/settings.h"
+#include "inventory/io_mod.h"
+
+namespace orv {
+
+int32_t TransactionCounter = 0;
+std::atomic<bool> DeviceIoHalted{false};
+
+int32_t ModbusTransact(TIOMod& module, ClientSocket* socket, uint8_t (&frame)[kModbusMaxRequest],
+                       uint32_t type, uint32_t ref, uint16_t count, const uint8_t* data,
+                       uint8_t* reply, bool awaitReply, int32_t timeoutMs, bool retry) {
+  ModbusFrameInfo info;
+  if (!BuildModbusRequest(frame, static_cast<uint16_t>(TransactionCounter & 0xFFFF),
+                          static_cast<uint8_t>(module.nUnitID & 0xFF), type, ref, count, data,
+                          awaitReply, info)) {
+    return -1;
+  }
+
+  int32_t result = -1;
+  if (module.bOnline && !DeviceIoHalted.load()) {
+    if (socket && !socket->Connected()) RunSocketConnect(*socket);
+    if (!socket || !socket->Connected()) {
+      module.SetOnline(false);
+    } else {
+      const int32_t limit = timeoutMs == 0 ? nSocketTimeout : timeoutMs;
+      result = RunSocketRW(*socket, limit, frame, info.requestLength, reply,
+                           info.expectedReplyLength);
+      if (result < 0 && retry) {
+        socket->CloseConnection();
+        if (RunSocketConnect(*socket)) {
+          // Same frame, same transaction identifier.
+          result = RunSocketRW(*socket, limit, frame, info.requestLength, reply,
+                               info.expectedReplyLength);
+          if (result < 0) module.SetOnline(false);
+        } else {
+          module.SetOnline(false);
+        }
+      }
+    }
+  }
+  TransactionCounter = TransactionCounter >= 0xFFFF ? 0 : TransactionCounter + 1;
+  return result;
+}
+
+}  // namespace orv

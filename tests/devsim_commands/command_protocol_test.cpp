@@ -324,8 +324,9 @@ TEST_F(EngineTest, ExportSizesBlocksAndContent) {
   EXPECT_EQ(text.size(), 10000u);
   EXPECT_EQ(blocks, 44);
   EXPECT_EQ(lastRegs, 55);
-  EXPECT_EQ(text.rfind("MOD_TYPE=", 0), std::string::npos);  // padding comes after the real lines
-  EXPECT_NE(text.find("MOD_TYPE="), std::string::npos);
+  std::string real = RenderConfig(dev);
+  EXPECT_EQ(text.substr(0, real.size()), real);  // padding comes after the real lines
+  EXPECT_EQ(text[real.size()], '#');
 
   faults.exportSize = 231;
   NewConnection();
@@ -408,7 +409,7 @@ TEST_F(EngineTest, RequestFaults) {
 }
 
 TEST(CommandFaultsJson, ParsesKeysAndRejectsBadOnes) {
-  auto j = nlohmann::json::parse(R"({"command_faults": {"exception_on": ["108", "116:8210#3", 103],
+  auto j = nlohmann::json::parse(R"({"faults": {"exception_on": ["108", "116:8210#3", 103],
       "drop_after_fw_blocks": 2, "split_replies": true, "reply_delay_ms": 300, "restart_offline_ms": 1500}})");
   CommandFaults f = CommandFaults::FromJson(j);
   ASSERT_EQ(f.exceptionOn.size(), 3u);
@@ -423,11 +424,11 @@ TEST(CommandFaultsJson, ParsesKeysAndRejectsBadOnes) {
   EXPECT_EQ(f.restartOfflineMs, 1500);
   EXPECT_EQ(CommandFaults::FromJson(nlohmann::json::object()).restartOfflineMs, 3000);
 
-  for (const char* bad : {R"({"command_faults": {"bogus": 1}})", R"({"command_faults": {"exception_on": ["x"]}})",
-                          R"({"command_faults": {"exception_on": ["116:GG"]}})",
-                          R"({"command_faults": {"exception_on": ["116:8210#0"]}})",
-                          R"({"command_faults": {"reply_delay_ms": -1}})",
-                          R"({"command_faults": {"export_size": 70000}})", R"({"command_faults": []})"}) {
+  for (const char* bad : {R"({"faults": {"bogus": 1}})", R"({"faults": {"exception_on": ["x"]}})",
+                          R"({"faults": {"exception_on": ["116:GG"]}})",
+                          R"({"faults": {"exception_on": ["116:8210#0"]}})",
+                          R"({"faults": {"reply_delay_ms": -1}})",
+                          R"({"faults": {"export_size": 70000}})", R"({"faults": []})"}) {
     EXPECT_THROW(CommandFaults::FromJson(nlohmann::json::parse(bad)), std::invalid_argument) << bad;
   }
 }

@@ -84,7 +84,7 @@ TEST_F(SessionTest, LogsEveryFrameAndAnswersFramesSplitAcrossReads) {
 }
 
 TEST_F(SessionTest, SplitAndSlowRepliesKeepTheirBytes) {
-  Start(R"({"command_faults": {"split_replies": true, "split_pause_ms": 30, "reply_delay_ms": 100}})");
+  Start(R"({"faults": {"split_replies": true, "split_pause_ms": 30, "reply_delay_ms": 100}})");
   auto login = LoginFrame(7);
   Feed(login);
   EXPECT_TRUE(link.sends.empty());
@@ -100,7 +100,7 @@ TEST_F(SessionTest, SplitAndSlowRepliesKeepTheirBytes) {
 }
 
 TEST_F(SessionTest, RestartAndResetComeAfterTheReply) {
-  Start(R"({"command_faults": {"restart_offline_ms": 1234}})");
+  Start(R"({"faults": {"restart_offline_ms": 1234}})");
   Feed(LoginFrame());
   Feed(Req(1, kFcDiagnostics, 1, 0xFF00));
   ASSERT_EQ(ctl.events, (std::vector<std::string>{"send", "send", "restart"}));
@@ -121,7 +121,7 @@ TEST_F(SessionTest, RestartAndResetComeAfterTheReply) {
 }
 
 TEST_F(SessionTest, CutRepliesDropsAndBadHeaders) {
-  Start(R"({"command_faults": {"close_mid_reply_on": ["103:8138"]}})");
+  Start(R"({"faults": {"close_mid_reply_on": ["103:8138"]}})");
   Feed(LoginFrame());
   Feed(Req(1, kFcReadHolding, kRegAddressMode, 1));
   ASSERT_EQ(link.sends.size(), 2u);
@@ -131,7 +131,7 @@ TEST_F(SessionTest, CutRepliesDropsAndBadHeaders) {
 
   FakeLink l2;
   Device d2 = MakeDevice();
-  d2.raw = nlohmann::json::parse(R"({"command_faults": {"no_answer": true}})");
+  d2.raw = nlohmann::json::parse(R"({"faults": {"no_answer": true}})");
   auto s2 = MakeCommandSession(d2, l2, ctl);
   auto lf = LoginFrame();
   s2->OnData(lf.data(), lf.size());
@@ -148,7 +148,7 @@ TEST_F(SessionTest, CutRepliesDropsAndBadHeaders) {
   // A device with malformed fault keys still serves, and says why it ignores them.
   FakeLink l4;
   Device d4 = MakeDevice();
-  d4.raw = nlohmann::json::parse(R"({"command_faults": {"bogus": true}})");
+  d4.raw = nlohmann::json::parse(R"({"faults": {"bogus": true}})");
   EXPECT_THROW(ValidateCommandFaults(d4.raw), std::invalid_argument);
   auto s4 = MakeCommandSession(d4, l4, ctl);
   s4->OnData(lf.data(), lf.size());

@@ -208,43 +208,45 @@ std::optional<RequestRule> RequestRule::Parse(std::string_view text) {
 
 CommandFaults CommandFaults::FromJson(const nlohmann::json& deviceObject) {
   CommandFaults f;
-  if (!deviceObject.is_object() || !deviceObject.contains("command_faults")) return f;
-  const auto& j = deviceObject.at("command_faults");
-  if (!j.is_object()) throw std::invalid_argument("command_faults must be an object");
+  if (!deviceObject.is_object() || !deviceObject.contains("faults")) return f;
+  const auto& j = deviceObject.at("faults");
+  if (!j.is_object()) throw std::invalid_argument("faults must be an object");
   auto rules = [&](const char* key, std::vector<RequestRule>& out) {
     if (!j.contains(key)) return;
     const auto& a = j.at(key);
-    if (!a.is_array()) throw std::invalid_argument(std::string("command_faults.") + key + " must be a list");
+    if (!a.is_array()) throw std::invalid_argument(std::string("faults.") + key + " must be a list");
     for (const auto& e : a) {
       std::optional<RequestRule> r;
       if (e.is_string()) r = RequestRule::Parse(e.get<std::string>());
       else if (e.is_number_integer()) r = RequestRule::Parse(std::to_string(e.get<int>()));
       if (!r)
-        throw std::invalid_argument(std::string("command_faults.") + key + ": bad rule " + e.dump() +
+        throw std::invalid_argument(std::string("faults.") + key + ": bad rule " + e.dump() +
                                     " (want \"FC\", \"FC:ADDR\" or \"FC:ADDR#N\")");
       out.push_back(*r);
     }
   };
   auto flag = [&](const char* key, bool& out) {
     if (!j.contains(key)) return;
-    if (!j.at(key).is_boolean()) throw std::invalid_argument(std::string("command_faults.") + key + " must be true or false");
+    if (!j.at(key).is_boolean()) throw std::invalid_argument(std::string("faults.") + key + " must be true or false");
     out = j.at(key).get<bool>();
   };
   auto integer = [&](const char* key, int& out, int lo, int hi) {
     if (!j.contains(key)) return;
     const auto& v = j.at(key);
     if (!v.is_number_integer() || v.get<long long>() < lo || v.get<long long>() > hi)
-      throw std::invalid_argument(std::string("command_faults.") + key + " must be an integer " +
+      throw std::invalid_argument(std::string("faults.") + key + " must be an integer " +
                                   std::to_string(lo) + ".." + std::to_string(hi));
     out = v.get<int>();
   };
-  static const char* const known[] = {"no_answer", "exception_on", "no_answer_on", "close_mid_reply_on",
+  // The discovery side's keys share the object.
+  static const char* const known[] = {"silent", "answer_always", "malformed", "wrong_apid", "delay_ms",
+                                      "no_answer", "exception_on", "no_answer_on", "close_mid_reply_on",
                                       "close_mid_reply", "drop_after_fw_blocks", "reply_delay_ms",
                                       "split_replies", "split_pause_ms", "restart_offline_ms", "export_size"};
   for (auto it = j.begin(); it != j.end(); ++it) {
     bool ok = false;
     for (const char* k : known) ok = ok || it.key() == k;
-    if (!ok) throw std::invalid_argument("command_faults: unknown key \"" + it.key() + "\"");
+    if (!ok) throw std::invalid_argument("faults: unknown key \"" + it.key() + "\"");
   }
   flag("no_answer", f.noAnswer);
   rules("exception_on", f.exceptionOn);
@@ -284,7 +286,7 @@ std::string RenderConfig(const Device& d) {
       {"FIRMWARE=", d.RevisionText()},
       {"IP_MODE=", std::to_string(d.addressMode)},
       {"IP_ADDRESS=", Dotted(d.LiveAddress())},
-      {"SUBNET_MASK=", Dotted(d.netmask)},
+      {"NETMASK=", Dotted(d.netmask)},
       {"GATEWAY=", Dotted(d.gateway)},
   };
   // Replace the value of each live key where the text has it; prepend the
@@ -309,7 +311,7 @@ std::string RenderConfig(const Device& d) {
     }
     if (!found) head += std::string(key) + value + "\r\n";
   }
-  text = "# Device configuration\r\n" + head + text;
+  text = head + text;
   if (!LineValue(text, "NET_CONFIG_OVERWRITE=")) text += "NET_CONFIG_OVERWRITE=1\r\n";
   return text;
 }
@@ -332,7 +334,7 @@ ImportResult EvaluateImport(const Device& d, std::string_view text) {
   r.netmask = d.netmask;
   r.gateway = d.gateway;
   const std::pair<const char*, Ip4*> keys[] = {
-      {"IP_ADDRESS=", &r.ip}, {"SUBNET_MASK=", &r.netmask}, {"GATEWAY=", &r.gateway}};
+      {"IP_ADDRESS=", &r.ip}, {"NETMASK=", &r.netmask}, {"GATEWAY=", &r.gateway}};
   for (const auto& [key, dst] : keys) {
     auto v = LineValue(text, key);
     if (!v) continue;

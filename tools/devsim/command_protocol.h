@@ -109,7 +109,7 @@ struct RequestRule {
   static std::optional<RequestRule> Parse(std::string_view text);
 };
 
-// Faults of the command side, from the device's "command_faults" object.
+// Faults of the command side, from the device's "faults" object.
 struct CommandFaults {
   bool noAnswer = false;              // accepts connections, never answers
   std::vector<RequestRule> exceptionOn;

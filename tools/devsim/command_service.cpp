@@ -112,7 +112,7 @@ std::unique_ptr<Session> MakeCommandSession(Device& device, Link& link, DeviceCo
   } catch (const std::exception& e) {
     // The fleet loader validates these keys at start-up; a device that got
     // here with bad ones serves without faults rather than taking the loop down.
-    control.LogNote(std::string("ignoring command_faults: ") + e.what());
+    control.LogNote(std::string("ignoring faults: ") + e.what());
   }
   return std::make_unique<CommandSession>(device, link, control, std::move(faults));
 }

@@ -9,7 +9,7 @@
 namespace orv::devsim {
 
 // Throws std::invalid_argument naming the offending key when the device's
-// "command_faults" object is malformed. Keys (all optional):
+// "faults" object is malformed. Keys (all optional):
 //   "no_answer": true              accept connections, never answer
 //   "exception_on": [RULE...]      answer these requests with an exception
 //   "no_answer_on": [RULE...]      leave these requests unanswered

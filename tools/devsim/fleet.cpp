@@ -1,5 +1,7 @@
 #include "fleet.h"
 
+#include "command_service.h"
+
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -197,6 +199,11 @@ Device ReadDevice(const json& j, size_t index) {
   }
   d.configText = j.contains("config") ? Text(j["config"], where + ".config") : DefaultConfigText(d);
   if (j.contains("faults")) ReadFaults(j["faults"], where + ".faults", d);
+  try {
+    ValidateCommandFaults(j);  // the command side's keys in "faults"
+  } catch (const std::invalid_argument& e) {
+    Fail(where, e.what());
+  }
 
   d.factory.configText = DefaultConfigText(d);
   if (j.contains("factory")) {

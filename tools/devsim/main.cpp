@@ -28,7 +28,9 @@ const char kUsage[] =
     "  --udp-port N          search port (default 4800; 0 = any free port)\n"
     "  --tcp-port N          command port (default 502; 0 = any free port)\n"
     "  --seed N              seed of the answer delays (default random)\n"
-    "  --no-move             on an address change, do not touch the namespace's interface\n";
+    "  --no-move             on an address change, do not touch the namespace's interface\n"
+    "  --list                check the fleet file and print one line per device:\n"
+    "                        NUMBER MAC ADDRESS PREFIX NAMESPACE (tab-separated), then exit\n";
 
 int Port(const char* s) {
   char* end = nullptr;
@@ -45,6 +47,7 @@ int Port(const char* s) {
 int main(int argc, char** argv) {
   using namespace orv::devsim;
   std::string fleetPath, readyPath;
+  bool listOnly = false;
   SimulatorOptions opt;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -64,6 +67,7 @@ int main(int argc, char** argv) {
     else if (a == "--tcp-port") opt.tcpPort = Port(value());
     else if (a == "--seed") opt.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 10));
     else if (a == "--no-move") opt.moveAddresses = false;
+    else if (a == "--list") listOnly = true;
     else if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -86,6 +90,17 @@ int main(int argc, char** argv) {
 
   try {
     auto devices = LoadFleet(fleetPath);
+    if (listOnly) {
+      for (const auto& d : devices) {
+        const Ip4 m = d.netmask;
+        int prefix = __builtin_popcount(uint32_t(m[0]) << 24 | uint32_t(m[1]) << 16 | uint32_t(m[2]) << 8 | m[3]);
+        std::string ns = !d.netns.empty() ? d.netns
+                         : opt.netnsPrefix.empty() ? "-" : opt.netnsPrefix + std::to_string(d.index + 1);
+        std::printf("%zu\t%s\t%s\t%d\t%s\n", d.index + 1, d.MacText().c_str(), IpText(d.LiveAddress()).c_str(),
+                    prefix, ns.c_str());
+      }
+      return 0;
+    }
     const size_t count = devices.size();
     Simulator sim(std::move(devices), opt);
     sim.Open();

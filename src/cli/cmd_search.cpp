@@ -71,7 +71,10 @@ extern "C" void OnInterrupt(int) {
 // Checks an address field; throws the message the search dialog would show.
 uint32_t CheckedAddress(const std::string& raw, const char* which) {
   const std::string text = TrimIPText(raw);
-  const int code = CheckIPText(text, false);
+  int code = CheckIPText(text, false);
+  // The check takes an empty part as 0 ("10.0..1"); such a text still
+  // cannot be read as an address.
+  if (code == IPTEXT_OK && !ParseIPText(text)) code = IPTEXT_NOT_FOUR_PARTS;
   if (code != IPTEXT_OK) {
     throw UsageError(std::string(IsIllegalIPTextCode(code) ? "Illegal " : "Invalid ") + which +
                      " IP address '" + text + "' (code " + std::to_string(code) + ")");
@@ -81,7 +84,8 @@ uint32_t CheckedAddress(const std::string& raw, const char* which) {
 
 uint32_t CheckedMask(const std::string& raw) {
   const std::string text = TrimIPText(raw);
-  const int code = CheckIPText(text, true);
+  int code = CheckIPText(text, true);
+  if (code == IPTEXT_OK && !ParseIPText(text)) code = IPTEXT_NOT_FOUR_PARTS;
   if (code != IPTEXT_OK) {
     throw UsageError(std::string(IsIllegalIPTextCode(code) ? "Illegal" : "Invalid") + " network mask '" +
                      text + "' (code " + std::to_string(code) + ")");

@@ -182,7 +182,13 @@ int RunSearch(const std::vector<std::string>& args) {
       return kExitFailed;
     }
   }
-  if (!o.cyclesGiven) o.cycles = ReadRegInteger(szRegKeySystem, "Search_Timeout", 3);
+  if (!o.cyclesGiven) {
+    o.cycles = ReadRegInteger(szRegKeySystem, "Search_Timeout", 3);
+    if (o.cycles < 1) {
+      std::cerr << "orvistarctl search: warning: the \"Search_Timeout\" setting is " << o.cycles
+                << ", so no search request is sent; give --cycles T\n";
+    }
+  }
 
   std::vector<IONODE> found;
   FoundListSink sink(found);

@@ -1,0 +1,90 @@
+#pragma once
+// Small services every window of the desktop program shares: the message box
+// service (scriptable, so dialog tests can answer boxes and read what was
+// shown), the hourglass guard, the banner picture and the program directory.
+#include <QImage>
+#include <QString>
+#include <deque>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace orv::ui {
+
+// Icon kinds of a message box.
+enum class MsgIcon { None, Information, Warning, Error, Question };
+
+// Button sets and the results ShowMessage returns (one bit per button).
+enum MsgButton : int {
+  MB_OK = 0x01,
+  MB_CANCEL = 0x02,
+  MB_YES = 0x04,
+  MB_NO = 0x08,
+  MB_ABORT = 0x10,
+  MB_RETRY = 0x20,
+  MB_IGNORE = 0x40,
+};
+constexpr int MB_OKCANCEL = MB_OK | MB_CANCEL;
+constexpr int MB_YESNO = MB_YES | MB_NO;
+constexpr int MB_YESNOCANCEL = MB_YES | MB_NO | MB_CANCEL;
+
+// Shows a modal message box (the text as plain text, never as markup) and
+// returns the button pressed (one MB_* value). Closing the box without a
+// button gives MB_CANCEL when it has one, else MB_NO when it has one, else MB_OK.
+int ShowMessage(QWidget* parent, const QString& text, const QString& caption = QString(),
+                MsgIcon icon = MsgIcon::None, int buttons = MB_OK);
+
+// A message as it was shown.
+struct ShownMessage {
+  QString text;
+  QString caption;
+  MsgIcon icon = MsgIcon::None;
+  int buttons = MB_OK;
+};
+
+// Process-wide scripting hook for tests. While scripting is on no box is
+// shown: every message is recorded and answered from the queue; with an empty
+// queue the answer is the first button of the set in MB_* order (OK, Cancel,
+// Yes, No, ...), except that a Yes/No set answers Yes.
+class MessageScript {
+ public:
+  static void Enable();   // start scripting, clear queue and record
+  static void Disable();  // back to real boxes
+  static bool Enabled();
+  static void Answer(int button);           // queue one answer
+  static std::vector<ShownMessage>& Shown(); // every message since Enable
+  static void Clear();                       // empty queue and record
+};
+
+// Shows an error that escaped an event handler (the application's exception
+// display): its text in an error box with an OK button.
+void ShowException(QWidget* parent, const std::exception& e);
+
+// Shows the wait cursor for its lifetime, on every path out of a scope.
+class HourglassGuard {
+ public:
+  HourglassGuard();
+  ~HourglassGuard();
+  HourglassGuard(const HourglassGuard&) = delete;
+  HourglassGuard& operator=(const HourglassGuard&) = delete;
+};
+
+// Decodes a JPEG file into an RGB image. A missing, empty, truncated or
+// corrupt file (or one larger than kMaxBannerBytes or with more than
+// kMaxBannerPixels pixels) gives a null image.
+QImage LoadBanner(const QString& path);
+QImage DecodeJpeg(const unsigned char* data, size_t size);
+constexpr size_t kMaxBannerBytes = 16u * 1024u * 1024u;
+constexpr unsigned long long kMaxBannerPixels = 16ull * 1024ull * 1024ull;
+
+// The banner picture shown in the views' caption bars (null when missing) and
+// the program's directory (with a trailing '/').
+extern QImage BannerImage;
+extern QString szAppPath;
+
+// Sets szAppPath from the running program's location and loads
+// szAppPath + "image/bar.jpg" into BannerImage. Needs a QCoreApplication.
+void InitAppPaths();
+
+}  // namespace orv::ui

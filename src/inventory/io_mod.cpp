@@ -1,5 +1,6 @@
 #include "inventory/io_mod.h"
 
+#include "inventory/io_tree.h"
 #include "inventory/name_tables.h"
 
 namespace orv {
@@ -58,7 +59,12 @@ void TIOMod::AddIO(TIOObjList* list, void* parent, const std::string& connection
   pOwnerList = list;
 }
 
-void* TIOMod::AddTreeNode(int32_t, void*, void*, const std::string&) { return nullptr; }
+// treeView is a TIOTree, parentNode one of its nodes (inventory/io_tree.h).
+void* TIOMod::AddTreeNode(int32_t sortMode, void* treeView, void* parentNode,
+                          const std::string& groupText) {
+  return AddModuleTreeNode(*this, sortMode, static_cast<TIOTree*>(treeView),
+                           static_cast<TIOTreeNode*>(parentNode), groupText);
+}
 void TIOMod::Reserved2() {}
 void TIOMod::SetOnline(bool) {}
 void TIOMod::UpdateMenu() {}

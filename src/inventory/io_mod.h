@@ -53,7 +53,8 @@ class TIOMod : public TIOObject {
                      const std::string& mac, const std::string& netmask,
                      const std::string& gateway, const std::string& lockStatus,
                      const std::string& firmwareVersion, const std::string& serverName);
-  // Slot 15: the module's node in the inventory tree; the base adds none.
+  // Slot 15: the module's node in the inventory tree (treeView: TIOTree*,
+  // parentNode: TIOTreeNode*); returns the node or null.
   virtual void* AddTreeNode(int32_t sortMode, void* treeView, void* parentNode,
                             const std::string& groupText);
   // Slot 16: kept for the slot order.

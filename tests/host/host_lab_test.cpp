@@ -200,9 +200,10 @@ class DeviceRoutesLab : public ::testing::Test {
     InNetns(ws_, [&] { got = tb::ConnectAndRead(kDevIP, 502); });
     return got;
   }
-  std::string Routes() { return Out("ip -n " + ws_ + " route show table all"); }
-  std::string Tagged() { return Out("ip -n " + ws_ + " route show proto 181"); }
-  std::string Permanent() { return Out("ip -n " + ws_ + " neigh show nud permanent"); }
+  // IPv4 only: IPv6 link-local routes come and go on their own.
+  std::string Routes() { return Out("ip -4 -n " + ws_ + " route show table all"); }
+  std::string Tagged() { return Out("ip -4 -n " + ws_ + " route show proto 181"); }
+  std::string Permanent() { return Out("ip -4 -n " + ws_ + " neigh show nud permanent"); }
 
   tb::Namespaces spaces_;
   std::string ws_;

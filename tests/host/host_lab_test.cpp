@@ -325,6 +325,7 @@ TEST_F(DeviceRoutesLab, RoutesOfAKilledRunAreRemovedAtTheNextStart) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     close(ready[0]);
     if (!tb::EnterNetns(ws_)) _exit(1);
     AddDeviceRoute(kHostIP, kDevIP, kMac1);

@@ -9,11 +9,14 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <exception>
 #include <string>
@@ -136,6 +139,7 @@ inline pid_t StartListener(const std::string& ns, const std::string& addr, int p
   if (pipe(ready) != 0) return 0;
   pid_t pid = fork();
   if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
     close(ready[0]);
     if (!EnterNetns(ns)) _exit(1);
     int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -177,6 +181,7 @@ inline void StopProcess(pid_t pid) {
 // Namespaces named Prefix()-<suffix>, deleted when this goes out of scope.
 class Namespaces {
  public:
+  Namespaces() { RemoveOrphans(); }
   ~Namespaces() {
     for (auto it = names_.rbegin(); it != names_.rend(); ++it) Sh("ip netns del " + *it + " 2>/dev/null");
   }
@@ -190,6 +195,25 @@ class Namespaces {
   }
 
  private:
+  // Namespaces of earlier test runs that died before their teardown.
+  static void RemoveOrphans() {
+    const std::string list = Out("ip netns list");
+    size_t pos = 0;
+    while (pos < list.size()) {
+      size_t end = list.find('\n', pos);
+      if (end == std::string::npos) end = list.size();
+      const std::string name = list.substr(pos, list.find_first_of(" \n", pos) - pos);
+      pos = end + 1;
+      if (name.size() < 4 || name.compare(0, 2, "tb") != 0) continue;
+      size_t dash = name.find('-');
+      if (dash == std::string::npos || dash == 2 ||
+          name.find_first_not_of("0123456789", 2) != dash)
+        continue;
+      const long pid = std::strtol(name.substr(2, dash - 2).c_str(), nullptr, 10);
+      if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+        Sh("ip netns del " + name + " 2>/dev/null");
+    }
+  }
   std::vector<std::string> names_;
 };
 

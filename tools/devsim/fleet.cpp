@@ -289,11 +289,13 @@ std::vector<Device> ParseFleet(const std::string& text) {
 }
 
 std::vector<Device> LoadFleet(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw FleetError("cannot open fleet file " + path);
+  // 1000 devices take well under 1 MiB; refuse anything absurd before reading it.
+  if (in.tellg() > std::streamoff(64) << 20) throw FleetError("fleet file " + path + " is larger than 64 MiB");
+  in.seekg(0);
   std::ostringstream s;
   s << in.rdbuf();
-  if (s.str().size() > (64u << 20)) throw FleetError("fleet file " + path + " is larger than 64 MiB");
   try {
     return ParseFleet(s.str());
   } catch (const FleetError& e) {

@@ -100,7 +100,8 @@ struct LoggedFrame {
   std::string fc() const { return hex.substr(14, 2); }
   std::string addr() const { return hex.substr(16, 4); }
   std::string count() const { return hex.substr(20, 4); }
-  std::string data() const { return hex.size() > 26 ? hex.substr(26) : ""; }
+  // Byte count and data of the multiple writes; "" for the 12-byte requests.
+  std::string data() const { return hex.size() > 24 ? hex.substr(24) : ""; }
 };
 
 class LabTest : public ::testing::Test {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <random>
 
 #include "command_protocol.h"
 #include "command_service.h"
@@ -153,6 +154,61 @@ TEST_F(SessionTest, CutRepliesDropsAndBadHeaders) {
   auto s4 = MakeCommandSession(d4, l4, ctl);
   s4->OnData(lf.data(), lf.size());
   EXPECT_EQ(l4.sends.size(), 1u);
+}
+
+
+// Whatever a client sends, each reply is one well-formed frame for the
+// request it answers, and nothing is over-read or left growing.
+TEST_F(SessionTest, RandomRequestsGetWellFormedRepliesOrACleanClose) {
+  std::mt19937 rng(1234);
+  const uint8_t codes[] = {101, 102, 103, 104, 105, 106, 107, 108, 115, 116, 0, 255, 3};
+  const uint16_t addrs[] = {kRegPassword, kRegAddressMode, kRegIpAddress, kRegLocate, kRegFwOpen,
+                            kRegFwConstant, kRegFwLength, kRegFwFixed, kRegFwBlock, kRegFwCrc, kRegFwClose,
+                            kRegCfgInLength, kRegCfgInBlock, kRegCfgInClose, kRegCfgOutLength,
+                            kRegCfgOutBlock, kRegCfgOutClose, 0x0001, 0xFFFF};
+  for (int conn = 0; conn < 200; ++conn) {
+    Device d = MakeDevice();
+    FakeLink l;
+    auto s = MakeCommandSession(d, l, ctl);
+    auto login = LoginFrame();
+    s->OnData(login.data(), login.size());
+    for (int i = 0; i < 60 && !l.closed && !l.aborted; ++i) {
+      size_t before = l.sends.size();
+      std::vector<uint8_t> f(7 + rng() % 257);
+      for (auto& b : f) b = static_cast<uint8_t>(rng());
+      f[2] = f[3] = 0;
+      f[4] = static_cast<uint8_t>((f.size() - 6) >> 8);
+      f[5] = static_cast<uint8_t>(f.size() - 6);
+      f[7] = codes[rng() % sizeof codes];
+      if (f.size() >= 10) {
+        uint16_t a = addrs[rng() % (sizeof addrs / sizeof addrs[0])];
+        f[8] = static_cast<uint8_t>(a >> 8);
+        f[9] = static_cast<uint8_t>(a);
+      }
+      if (rng() % 8 == 0) f[2] = 1;  // a broken header now and then
+      // Delivered in random pieces.
+      for (size_t off = 0; off < f.size();) {
+        size_t n = 1 + rng() % (f.size() - off);
+        s->OnData(f.data() + off, n);
+        off += n;
+      }
+      if (f[2] != 0) {
+        EXPECT_TRUE(l.aborted);
+        break;
+      }
+      for (size_t k = before; k < l.sends.size(); ++k) {
+        const auto& r = l.sends[k];
+        ASSERT_GE(r.size(), 9u);
+        EXPECT_EQ(r[0], f[0]);
+        EXPECT_EQ(r[1], f[1]);
+        EXPECT_EQ(r[2] << 8 | r[3], 0);
+        EXPECT_EQ(size_t(r[4] << 8 | r[5]), r.size() - 6);
+        EXPECT_EQ(r[7] & 0x7F, f[7] & 0x7F);
+        if (r[7] & 0x80) { EXPECT_EQ(r.size(), 9u); }
+      }
+      EXPECT_LE(l.sends.size() - before, 1u);
+    }
+  }
 }
 
 }  // namespace

@@ -24,26 +24,33 @@ void TraceChunk(const char* title, const uint8_t* p, int32_t n) {
 
 }  // namespace
 
-int32_t RWModbus(ByteStream& stream, const uint8_t* request, int32_t requestLength,
-                 uint8_t* reply, int32_t replyLength, const char* host, int32_t timeoutMs) {
-  if (TraceEnabled()) {
-    ORV_TRACE("RWModbus");
-    ORV_TRACE(std::string(host ? host : "") + ", Timeout=" + std::to_string(timeoutMs));
-  }
-  if (requestLength < 0 || replyLength < 0) return -1;
+void TraceExchangeStart(const char* host, int32_t timeoutMs) {
+  if (!TraceEnabled()) return;
+  ORV_TRACE("RWModbus");
+  ORV_TRACE(std::string(host ? host : "") + ", Timeout=" + std::to_string(timeoutMs));
+}
 
-  int32_t sent = 0;
+int32_t WriteRequestChunks(ByteStream& stream, const uint8_t* request, int32_t requestLength,
+                           int32_t sent) {
   while (sent < requestLength && stream.Connected()) {
     const int32_t n = std::min(requestLength - sent, kSocketChunk);
     TraceChunk("===== Write: =====\r\n", request + sent, n);
+    stream.MoreFollows(sent + n < requestLength);
     const int32_t written = stream.Write(request + sent, n);
     if (written < 0) {
       stream.Deactivate();
       break;
     }
     sent += std::min(written, n);
-    if (written == 0) break;
+    if (written == 0) break;  // stalled: the limit passed (or the stream is full)
   }
+  return sent;
+}
+
+int32_t RWModbusContinue(ByteStream& stream, const uint8_t* request, int32_t requestLength,
+                         int32_t sent, uint8_t* reply, int32_t replyLength) {
+  if (requestLength < 0 || replyLength < 0 || sent < 0 || sent > requestLength) return -1;
+  if (sent < requestLength) sent = WriteRequestChunks(stream, request, requestLength, sent);
   if (sent != requestLength) return -1;
   if (replyLength == 0) return 0;
 
@@ -64,6 +71,12 @@ int32_t RWModbus(ByteStream& stream, const uint8_t* request, int32_t requestLeng
     if (received < replyLength && IsExceptionReply(reply, received)) break;
   }
   return received == replyLength ? received : -1;
+}
+
+int32_t RWModbus(ByteStream& stream, const uint8_t* request, int32_t requestLength,
+                 uint8_t* reply, int32_t replyLength, const char* host, int32_t timeoutMs) {
+  TraceExchangeStart(host, timeoutMs);
+  return RWModbusContinue(stream, request, requestLength, 0, reply, replyLength);
 }
 
 }  // namespace orv

@@ -1,6 +1,8 @@
 #include "comm/socket_worker.h"
 
+#include <linux/futex.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,11 +22,16 @@ namespace {
 // The connection seen through its per-call time limit (SO_RCVTIMEO/SNDTIMEO).
 class SocketStream : public ByteStream {
  public:
-  explicit SocketStream(ClientSocket& socket) : socket_(socket) {}
+  // nonBlocking: writes never wait (the caller's thread starts the request).
+  SocketStream(ClientSocket& socket, bool nonBlocking) : socket_(socket), nonBlocking_(nonBlocking) {}
 
   int32_t Write(const uint8_t* data, int32_t n) override {
     for (;;) {
-      const ssize_t r = ::send(socket_.Fd(), data, static_cast<size_t>(n), MSG_NOSIGNAL);
+      // A request longer than one chunk goes out in several writes; MSG_MORE
+      // lets the kernel put them into one segment instead of two.
+      const int flags =
+          MSG_NOSIGNAL | (more_ ? MSG_MORE : 0) | (nonBlocking_ ? MSG_DONTWAIT : 0);
+      const ssize_t r = ::send(socket_.Fd(), data, static_cast<size_t>(n), flags);
       if (r >= 0) return static_cast<int32_t>(r);
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
@@ -48,9 +55,12 @@ class SocketStream : public ByteStream {
 
   bool Connected() const override { return socket_.Connected(); }
   void Deactivate() override { socket_.CloseConnection(); }
+  void MoreFollows(bool more) override { more_ = more; }
 
  private:
   ClientSocket& socket_;
+  bool nonBlocking_;
+  bool more_ = false;
 };
 
 // Throws away reply bytes a previous failed exchange left behind, so they are
@@ -68,19 +78,50 @@ void DiscardPending(ClientSocket& socket) {
 
 }  // namespace
 
+void WakeFlag::Set() {
+  if (state_.exchange(kSet, std::memory_order_acq_rel) == kSleeping) {
+    ::syscall(SYS_futex, &state_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
+}
+
+bool WakeFlag::Wait(int32_t timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    uint32_t s = state_.load(std::memory_order_acquire);
+    if (s == kSet) return true;
+    if (s == kClear && !state_.compare_exchange_weak(s, kSleeping, std::memory_order_acq_rel)) {
+      continue;
+    }
+    timespec ts{};
+    timespec* limit = nullptr;
+    if (timeoutMs >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - Clock::now());
+      if (left.count() <= 0) return IsSet();
+      ts.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+      ts.tv_nsec = static_cast<long>(left.count() % 1000000000);
+      limit = &ts;
+    }
+    ::syscall(SYS_futex, &state_, FUTEX_WAIT_PRIVATE, kSleeping, limit, nullptr, 0);
+  }
+}
+
 SocketWorker::SocketWorker(ClientSocket& socket) : socket_(socket) {
   abortFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   thread_ = std::thread([this] { Run(); });
 }
 
 SocketWorker::~SocketWorker() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    job_ = Job::Quit;
-  }
-  jobCv_.notify_one();
+  Start(Job::Quit);
   if (thread_.joinable()) thread_.join();
   if (abortFd_ >= 0) ::close(abortFd_);
+}
+
+void SocketWorker::Start(Job job) {
+  job_ = job;
+  result_ = -1;
+  done_.Reset();
+  jobReady_.Set();
 }
 
 void SocketWorker::StartConnect(int32_t limitMs) {
@@ -89,55 +130,43 @@ void SocketWorker::StartConnect(int32_t limitMs) {
     while (::read(abortFd_, &v, sizeof v) > 0) {
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    limitMs_ = limitMs;
-    done_ = false;
-    result_ = -1;
-    job_ = Job::Connect;
-  }
-  jobCv_.notify_one();
+  limitMs_ = limitMs;
+  Start(Job::Connect);
 }
 
-void SocketWorker::StartExchange(const uint8_t* request, int32_t requestLength, uint8_t* reply,
-                                 int32_t replyLength, int32_t limitMs) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    request_ = request;
-    requestLength_ = requestLength;
-    reply_ = reply;
-    replyLength_ = replyLength;
-    limitMs_ = limitMs;
-    done_ = false;
-    result_ = -1;
-    job_ = Job::Exchange;
-  }
-  jobCv_.notify_one();
+void SocketWorker::StartExchange(const uint8_t* request, int32_t requestLength, int32_t sent,
+                                 uint8_t* reply, int32_t replyLength, int32_t limitMs) {
+  request_ = request;
+  requestLength_ = requestLength;
+  sent_ = sent;
+  reply_ = reply;
+  replyLength_ = replyLength;
+  limitMs_ = limitMs;
+  Start(Job::Exchange);
 }
 
 void SocketWorker::Wait(int32_t abortAfterMs) {
   using Clock = std::chrono::steady_clock;
   EventPump* pump = GetEventPump();
-  const auto start = Clock::now();
-  const auto abortAt = start + std::chrono::milliseconds(abortAfterMs < 0 ? 0 : abortAfterMs);
+  if (!pump && abortAfterMs < 0) {
+    done_.Wait(-1);
+    return;
+  }
+  const auto abortAt = Clock::now() + std::chrono::milliseconds(abortAfterMs < 0 ? 0 : abortAfterMs);
   bool aborted = abortAfterMs < 0;
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!done_) {
+  while (!done_.IsSet()) {
     if (pump) {
-      lock.unlock();
       pump->Pump();
-      lock.lock();
-      if (done_) break;
+      if (done_.IsSet()) break;
     }
-    auto until = Clock::time_point::max();
-    if (pump) until = Clock::now() + std::chrono::milliseconds(pump->IntervalMs());
-    if (!aborted && abortAt < until) until = abortAt;
-    if (until == Clock::time_point::max()) {
-      doneCv_.wait(lock, [this] { return done_; });
-    } else {
-      doneCv_.wait_until(lock, until, [this] { return done_; });
+    int32_t slice = pump ? pump->IntervalMs() : -1;
+    if (!aborted) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(abortAt - Clock::now()).count();
+      const int32_t toAbort = left < 0 ? 0 : static_cast<int32_t>(left);
+      if (slice < 0 || toAbort < slice) slice = toAbort;
     }
-    if (!done_ && !aborted && Clock::now() >= abortAt) {
+    if (done_.Wait(slice)) break;
+    if (!aborted && Clock::now() >= abortAt) {
       // Took too long: make the pending connect fail.
       const uint64_t one = 1;
       if (abortFd_ >= 0) (void)!::write(abortFd_, &one, sizeof one);
@@ -148,40 +177,24 @@ void SocketWorker::Wait(int32_t abortAfterMs) {
 
 void SocketWorker::Run() {
   for (;;) {
-    Job job;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      jobCv_.wait(lock, [this] { return job_ != Job::None; });
-      job = job_;
-      job_ = Job::None;
-    }
+    jobReady_.Wait(-1);
+    jobReady_.Reset();
+    const Job job = job_;
     if (job == Job::Quit) return;
-    int32_t result = -1;
     if (job == Job::Connect) {
-      result = socket_.Open(abortFd_, limitMs_) ? 1 : 0;
+      result_ = socket_.Open(abortFd_, limitMs_) ? 1 : 0;
     } else {
       RunExchange();
-      result = result_;
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      result_ = result;
-      done_ = true;
-    }
-    doneCv_.notify_one();
+    done_.Set();
   }
 }
 
 void SocketWorker::RunExchange() {
-  int32_t r = -1;
-  if (socket_.Connected()) {
-    socket_.ApplyTimeLimit(limitMs_);
-    if (socket_.dirty) DiscardPending(socket_);
-    SocketStream stream(socket_);
-    r = RWModbus(stream, request_, requestLength_, reply_, replyLength_, socket_.Host().c_str(),
-                 limitMs_);
-    socket_.dirty = r < 0 && socket_.Connected();
-  }
+  SocketStream stream(socket_, false);
+  const int32_t r =
+      RWModbusContinue(stream, request_, requestLength_, sent_, reply_, replyLength_);
+  socket_.dirty = r < 0 && socket_.Connected();
   result_ = r;
 }
 
@@ -202,8 +215,19 @@ bool RunSocketConnect(ClientSocket& socket) {
 int32_t RunSocketRW(ClientSocket& socket, int32_t timeoutMs, const uint8_t* request,
                     int32_t requestLength, uint8_t* reply, int32_t replyLength) {
   if (!socket.Connected()) return -1;
+  socket.ApplyTimeLimit(timeoutMs);
+  if (socket.dirty) DiscardPending(socket);
+  TraceExchangeStart(socket.Host().c_str(), timeoutMs);
+  // The request goes out from here without waiting (a request fits the
+  // socket's send buffer), so the worker's wake-up overlaps the trip to the
+  // device instead of preceding it. Whatever could not be written at once,
+  // the worker writes within the time limit; it always does the waiting read.
+  SocketStream eager(socket, true);
+  const int32_t sent = WriteRequestChunks(eager, request, requestLength, 0);
+  if (sent == requestLength && replyLength == 0) return 0;
+  if (!socket.Connected()) return -1;
   SocketWorker& worker = socket.Worker();
-  worker.StartExchange(request, requestLength, reply, replyLength, timeoutMs);
+  worker.StartExchange(request, requestLength, sent, reply, replyLength, timeoutMs);
   worker.Wait(-1);
   return worker.Result();
 }

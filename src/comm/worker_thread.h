@@ -1,15 +1,29 @@
 #pragma once
 // The worker thread behind a ClientSocket (internal to the comm library).
 // One thread per open connection, reused for every exchange on it, so a
-// request costs two thread hand-offs and no thread creation or allocation.
-#include <condition_variable>
+// request costs no thread creation and no allocation.
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 
 namespace orv {
 
 class ClientSocket;
+
+// A set/reset flag a thread can sleep on (futex): setting it costs no system
+// call unless the other side is actually asleep.
+class WakeFlag {
+ public:
+  void Reset() { state_.store(kClear, std::memory_order_relaxed); }
+  void Set();
+  bool IsSet() const { return state_.load(std::memory_order_acquire) == kSet; }
+  // Sleeps until set or until timeoutMs passed (< 0: no limit). True when set.
+  bool Wait(int32_t timeoutMs);
+
+ private:
+  static constexpr uint32_t kClear = 0, kSet = 1, kSleeping = 2;
+  std::atomic<uint32_t> state_{kClear};
+};
 
 class SocketWorker {
  public:
@@ -17,7 +31,8 @@ class SocketWorker {
   ~SocketWorker();  // stops the thread
 
   void StartConnect(int32_t limitMs);
-  void StartExchange(const uint8_t* request, int32_t requestLength, uint8_t* reply,
+  // The first `sent` request bytes are already written by the caller.
+  void StartExchange(const uint8_t* request, int32_t requestLength, int32_t sent, uint8_t* reply,
                      int32_t replyLength, int32_t limitMs);
   // Waits until the job is done, pumping events in between. With abortAfterMs
   // >= 0, a job still running after that long is aborted once (connect only).
@@ -26,20 +41,22 @@ class SocketWorker {
 
  private:
   enum class Job { None, Connect, Exchange, Quit };
+  void Start(Job job);
   void Run();
   void RunExchange();
 
   ClientSocket& socket_;
-  std::mutex mutex_;
-  std::condition_variable jobCv_;
-  std::condition_variable doneCv_;
+  // Job parameters are written before jobReady_ is set and read after; the
+  // result is written before done_ is set and read after.
+  WakeFlag jobReady_;
+  WakeFlag done_;
   Job job_ = Job::None;
-  bool done_ = true;
   int32_t result_ = -1;
   int abortFd_ = -1;
   const uint8_t* request_ = nullptr;
   uint8_t* reply_ = nullptr;
   int32_t requestLength_ = 0;
+  int32_t sent_ = 0;
   int32_t replyLength_ = 0;
   int32_t limitMs_ = 0;
   std::thread thread_;

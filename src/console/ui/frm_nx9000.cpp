@@ -146,6 +146,7 @@ QString TfmNx9000::Caption() const { return lbDesc->text(); }
 bool TfmNx9000::RestartPending() const { return RestartTimer->isActive() && bRestart_; }
 
 void TfmNx9000::StopClient() {
+  ++nRun_;  // an end notice still on its way belongs to a stopped run
   if (console_) {
     console_->Stop();
     console_.reset();
@@ -159,14 +160,16 @@ void TfmNx9000::StartConsole() {
   console_ = Factory()();
   if (!console_) return;
   QPointer<TfmNx9000> self(this);
-  ConsoleProcess* started = console_.get();
+  const uint64_t run = ++nRun_;
   const std::string address = module_ ? module_->szConnection : std::string();
-  auto ended = [self, started] {
+  auto ended = [self, run] {
     // The client's watcher runs on its own thread: hand the news to the UI
-    // thread, and drop it when this frame or that run is gone by then.
+    // thread, and drop it when this frame is gone or that run was stopped.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return;  // shutting down
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [self, started] {
-          if (self && self->console_.get() == started) self->ConsoleEnded();
+        app, [self, run] {
+          if (self && self->console_ && self->nRun_ == run) self->ConsoleEnded();
         },
         Qt::QueuedConnection);
   };

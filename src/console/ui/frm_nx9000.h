@@ -88,6 +88,7 @@ class TfmNx9000 : public QFrame, public TModuleConsoleView {
   TIOMod* module_;
   std::unique_ptr<ConsoleProcess> console_;
   bool bRestart_ = false;
+  uint64_t nRun_ = 0;  // numbers the client runs (UI thread only)
 };
 
 }  // namespace orv::ui

@@ -1,0 +1,153 @@
+// The RTU console frame: caption, banner and status from its module, and the
+// console client's life cycle (start, end by itself, restart half a second
+// later, stop on hide, reconnect, failed start) through a scripted client.
+#include <QLabel>
+#include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <atomic>
+#include <thread>
+
+#include "console/ui/frm_nx9000.h"
+#include "inventory/name_tables.h"
+#include "ui_test_support.h"
+
+namespace orv::uitest {
+namespace {
+
+using ui::TfmNx9000;
+
+struct ClientLog {
+  std::vector<std::string> starts;  // address of each start
+  int stops = 0;
+  int places = 0;
+  bool startSucceeds = true;
+  std::function<void()> lastEnded;
+};
+
+class ScriptedClient : public ui::ConsoleProcess {
+ public:
+  explicit ScriptedClient(ClientLog& log) : log_(log) {}
+  bool Start(QWidget* box, const std::string& address, std::function<void()> ended) override {
+    log_.starts.push_back(address);
+    log_.lastEnded = std::move(ended);
+    return log_.startSucceeds && box != nullptr;
+  }
+  void Stop() override { ++log_.stops; }
+  void Place(QWidget*) override { ++log_.places; }
+
+ private:
+  ClientLog& log_;
+};
+
+class ConsoleFrame : public DialogTest {
+ protected:
+  void SetUp() override {
+    DialogTest::SetUp();
+    savedBanner_ = ui::BannerImage;
+    ui::BannerImage = QImage(90, 6, QImage::Format_RGB888);
+    ui::BannerImage.fill(Qt::cyan);
+    new QVBoxLayout(&panel);
+    module.szConnection = "192.168.127.20";
+    frame = new TfmNx9000(&module);
+    module.Init(frame, &panel, nullptr);  // the module owns the frame from here
+  }
+  void TearDown() override {
+    ui::SetConsoleProcessFactory(nullptr);
+    ui::BannerImage = savedBanner_;
+    DialogTest::TearDown();
+  }
+  void UseScriptedClient() {
+    ui::SetConsoleProcessFactory([this] { return std::make_unique<ScriptedClient>(log); });
+  }
+  QString Status() const { return frame->StatusText(); }
+
+  QWidget panel;  // outlives the module and so its frame
+  TModNx9000 module{5};
+  TfmNx9000* frame = nullptr;
+  ClientLog log;
+
+ private:
+  QImage savedBanner_;
+};
+
+TEST_F(ConsoleFrame, ShowsTheModelNameOverTheBannerAndStartsTerminated) {
+  EXPECT_EQ(frame->parentWidget(), &panel);
+  EXPECT_FALSE(frame->isVisibleTo(&panel));
+  EXPECT_EQ(frame->Caption(), NAME_MOD[5]);
+  EXPECT_EQ(Status(), "Terminated");
+  auto* image = Child<QLabel>(frame, "Image1");
+  EXPECT_FALSE(image->pixmap().isNull());
+  EXPECT_EQ(Child<QLabel>(frame, "lbDesc")->textFormat(), Qt::PlainText);
+
+  // Without a console client in the build, showing leaves it terminated.
+  module.Show();
+  EXPECT_TRUE(frame->isVisibleTo(&panel));
+  EXPECT_EQ(Status(), "Terminated");
+  EXPECT_FALSE(frame->ConsoleRunning());
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(ConsoleFrame, AClientThatEndsByItselfIsRestartedHalfASecondLater) {
+  UseScriptedClient();
+  module.Show();
+  ASSERT_EQ(log.starts, std::vector<std::string>{"192.168.127.20"});
+  EXPECT_EQ(Status(), "Telnet");
+  EXPECT_GE(log.places, 1);
+
+  // The end is noticed on the client's own thread.
+  std::thread watcher(log.lastEnded);
+  watcher.join();
+  QTest::qWait(20);
+  EXPECT_EQ(Status(), "Terminated");
+  EXPECT_TRUE(frame->RestartPending());
+  EXPECT_EQ(log.starts.size(), 1u);
+  QTest::qWait(600);
+  EXPECT_EQ(log.starts.size(), 2u);
+  EXPECT_EQ(Status(), "Telnet");
+  EXPECT_FALSE(frame->RestartPending());
+
+  // Address changes are picked up by the next start.
+  module.szConnection = "10.0.0.7";
+  Child<QToolButton>(frame, "btnReconnectTelnet")->click();
+  EXPECT_EQ(log.starts.back(), "10.0.0.7");
+  EXPECT_EQ(log.stops, 2);  // the restart's own stop of the ended run, then the reconnect's
+}
+
+TEST_F(ConsoleFrame, HidingStopsTheClientAndCancelsAPendingRestart) {
+  UseScriptedClient();
+  module.Show();
+  auto firstEnded = log.lastEnded;
+  firstEnded();
+  QTest::qWait(20);
+  ASSERT_TRUE(frame->RestartPending());
+  module.Hide();
+  EXPECT_FALSE(frame->isVisibleTo(&panel));
+  EXPECT_EQ(Status(), "Terminated");
+  EXPECT_FALSE(frame->RestartPending());
+  QTest::qWait(600);
+  EXPECT_EQ(log.starts.size(), 1u);
+
+  // A late end notice from a run that was already stopped changes nothing.
+  module.Show();
+  ASSERT_EQ(log.starts.size(), 2u);
+  firstEnded();
+  QTest::qWait(20);
+  EXPECT_EQ(Status(), "Telnet");
+  EXPECT_FALSE(frame->RestartPending());
+}
+
+TEST_F(ConsoleFrame, AFailedStartSaysSoAndLeavesTheStatusAlone) {
+  UseScriptedClient();
+  log.startSucceeds = false;
+  module.Show();
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Make sure the telnet client is enabled"});
+  EXPECT_EQ(Status(), "Terminated");
+  log.startSucceeds = true;
+  frame->btnReconnectTelnetClick();
+  EXPECT_EQ(Status(), "Telnet");
+  EXPECT_EQ(log.starts.size(), 2u);
+}
+
+}  // namespace
+}  // namespace orv::uitest

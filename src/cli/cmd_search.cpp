@@ -17,6 +17,7 @@
 #include "discovery/result_format.h"
 #include "discovery/search_engine.h"
 #include "discovery/udp_transport.h"
+#include "host/interfaces.h"
 #include "host/settings.h"
 
 namespace orv::cli {
@@ -31,7 +32,8 @@ const char kHelp[] =
     "\n"
     "Options:\n"
     "  --nic ADDR            IPv4 address of the host interface to search on\n"
-    "                        (default: the \"NIC_IP\" setting)\n"
+    "                        (default: the \"NIC_IP\" setting while it names a usable\n"
+    "                        interface, else the first usable interface)\n"
     "  --cycles T            length of the search in one-second rounds, at least 1\n"
     "                        (default: the \"Search_Timeout\" setting, 3); the request\n"
     "                        is broadcast T/2+1 times\n"
@@ -59,7 +61,15 @@ const char kHelp[] =
     "is printed).\n";
 
 // The interface a search uses when none is given.
-std::string DefaultSearchNic() { return ReadRegString(szRegKeySystem, "NIC_IP", ""); }
+// The interface the window would choose: the stored "NIC_IP" while it names a
+// usable interface, else the first usable one. Unlike the window, the command
+// line does not store its choice.
+std::string DefaultSearchNic() {
+  std::vector<tIPNODE> list;
+  EnumHostInterfaces(list);
+  bool kept = false;
+  return ChooseNicIP(list, ReadRegString(szRegKeySystem, "NIC_IP", ""), &kept);
+}
 
 std::atomic<bool> g_interrupted{false};
 
@@ -177,8 +187,8 @@ int RunSearch(const std::vector<std::string>& args) {
   if (!o.nicGiven) {
     o.nic = TrimIPText(DefaultSearchNic());
     if (o.nic.empty()) {
-      std::cerr << "orvistarctl search: no interface to search on: give --nic ADDR "
-                   "(the \"NIC_IP\" setting is empty)\n";
+      std::cerr << "orvistarctl search: no usable network interface with an IPv4 address; "
+                   "give --nic ADDR\n";
       return kExitFailed;
     }
   }

@@ -1,5 +1,5 @@
-// orvistarctl search arguments and early ends. Only binds to addresses that
-// are not on this host, so nothing is ever sent.
+// orvistarctl search arguments and early ends. Binds only to addresses that are
+// not on this host, or searches inside a private namespace, so nothing leaves.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,10 +37,12 @@ class SearchCli : public ::testing::Test {
     if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
 
-  CtlRun Ctl(const std::string& args) {
+  CtlRun Ctl(const std::string& args) { return CtlGlobal("", args); }
+  CtlRun CtlGlobal(const std::string& globals, const std::string& args) {
     CtlRun r;
     const fs::path out = dir_ / "out", err = dir_ / "err";
-    const std::string cmd = "ORVISTAR_SETTINGS='" + settings_.string() + "' '" + exe_.string() + "' search " + args +
+    const std::string cmd = prefix_ + "env ORVISTAR_SETTINGS='" + settings_.string() + "' '" + exe_.string() + "' " +
+                            globals + " search " + args +
                             " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
     const int w = std::system(cmd.c_str());
     r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
@@ -54,6 +56,7 @@ class SearchCli : public ::testing::Test {
   }
 
   fs::path exe_, dir_, settings_;
+  std::string prefix_;  // e.g. "ip netns exec NS "
 };
 
 TEST_F(SearchCli, BadArgumentsExitWithUsageStatus) {
@@ -84,35 +87,58 @@ TEST_F(SearchCli, BadArgumentsExitWithUsageStatus) {
 }
 
 TEST_F(SearchCli, EarlyEndsAreReportedAndSettingsNeverWritten) {
-  CtlRun r = Ctl("");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("NIC_IP"), std::string::npos) << r.err;
-
   // 192.0.2.1 (documentation range) is not on this host: bind fails, nothing sent.
-  r = Ctl("--nic 192.0.2.1 --cycles 2 --json");
+  CtlRun r = Ctl("--nic 192.0.2.1 --cycles 2 --json");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("192.0.2.1:13000"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("not an address of this host"), std::string::npos) << r.err;
   EXPECT_TRUE(r.out.empty());
+  EXPECT_FALSE(fs::exists(settings_));
+}
 
-  // The interface comes from the settings when not given.
+// Without --nic the interface is chosen as the window chooses it, without
+// storing the choice. Runs in a namespace of its own so the search it starts
+// reaches nothing outside it.
+TEST_F(SearchCli, DefaultInterfaceFollowsTheChoiceRuleWithoutWritingSettings) {
+  if (::geteuid() != 0) {
+    if (std::getenv("CI")) FAIL() << "needs root for a private network namespace";
+    GTEST_SKIP() << "needs root for a private network namespace";
+  }
+  const std::string ns = "tdisc" + std::to_string(::getpid());
+  auto sh = [](const std::string& cmd) { return std::system(cmd.c_str()); };
+  ASSERT_EQ(sh("ip netns add " + ns), 0);
+  struct Cleanup {
+    std::string ns;
+    ~Cleanup() { std::system(("ip netns del " + ns + " 2>/dev/null").c_str()); }
+  } cleanup{ns};
+  ASSERT_EQ(sh("ip -n " + ns + " link set lo up"), 0);
+
+  // Only the loopback: nothing usable, a clear error.
+  prefix_ = "ip netns exec " + ns + " ";
+  CtlRun r = Ctl("--cycles 2");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no usable network interface"), std::string::npos) << r.err;
+
+  // A veth pair with both ends inside the namespace: the broadcast stays there.
+  ASSERT_EQ(sh("ip -n " + ns + " link add d0 type veth peer name d1 && ip -n " + ns +
+               " addr add 10.99.0.1/24 dev d0 && ip -n " + ns + " link set d1 up && ip -n " + ns +
+               " link set d0 up"),
+            0);
+  // A stored address that names no interface gives way to the first usable one.
   {
     std::ofstream s(settings_);
     s << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VORN\\Orvistar\\System]\r\n"
-         "\"NIC_IP\"=\"192.0.2.7\"\r\n\"Search_Timeout\"=dword:00000005\r\n";
+         "\"NIC_IP\"=\"192.0.2.7\"\r\n\"Search_Timeout\"=dword:00000002\r\n";
   }
-  const auto before = fs::last_write_time(settings_);
   const std::string content = Slurp(settings_);
-  r = Ctl("--range 10.0.0.1-10.0.0.9 --family 4410");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("192.0.2.7:13000"), std::string::npos) << r.err;
+  const auto before = fs::last_write_time(settings_);
+  prefix_ = "ip netns exec " + ns + " ";
+  r = CtlGlobal("--trace", "--json");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "[]\n");
+  EXPECT_NE(r.err.find("10.99.0.1"), std::string::npos) << r.err;
   EXPECT_EQ(Slurp(settings_), content);
   EXPECT_EQ(fs::last_write_time(settings_), before);
-
-  fs::remove(settings_);
-  r = Ctl("--nic 192.0.2.1");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(fs::exists(settings_));
 }
 
 TEST_F(SearchCli, HelpNamesEveryOption) {

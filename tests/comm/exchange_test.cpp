@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "comm/exchange.h"
+#include "common/trace.h"
 
 namespace orv {
 namespace {
@@ -170,6 +171,25 @@ TEST(Exchange, LongerReplyReadsInChunksAndNeverPastTheExpectedLength) {
   EXPECT_EQ(RWModbus(s, req.data(), 12, reply, 259, "h", 5000), 259);
   EXPECT_EQ(s.readRequests, (std::vector<int32_t>{256, 3}));
   EXPECT_EQ(reply[259], 0x77);
+}
+
+TEST(Exchange, TraceShowsHostLimitAndHexDump) {
+  std::string log;
+  SetTraceSink([&](const std::string& t) { log += t; });
+  FakeStream s;
+  Bytes req = Request(18);
+  s.pieces.push_back(kReply12);
+  uint8_t reply[256] = {};
+  EXPECT_EQ(RWModbus(s, req.data(), 18, reply, 12, "10.1.2.3", 5000), 12);
+  SetTraceSink(nullptr);
+  EXPECT_NE(log.find(" : 10.1.2.3, Timeout=5000\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("===== Write: =====\r\n00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \r\n"
+                     "10 11 \r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("===== Read: =====\r\n00 07 00 00 00 06 01 74 81 33 00 05 \r\n"),
+            std::string::npos)
+      << log;
 }
 
 }  // namespace

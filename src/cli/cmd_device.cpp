@@ -517,8 +517,11 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   if (o.json) std::cout << FormatBatchJson(name, outcomes, stopped || aborted);
   std::cout.flush();
 
-  if (stopped)
-    std::fprintf(stderr, "User has stopped the '%s' procedure.\n", OperationName(op));
+  if (stopped && op == Op::SetIp)
+    std::fprintf(stderr, "Change IP address has stopped.\n\nYou need to search for the device again.\n");
+  else if (stopped)
+    std::fprintf(stderr, "User has stopped the '%s' procedure.\n",
+                 op == Op::Upgrade ? "Upgrade Firmware" : OperationName(op));
   else if (!aborted)
     std::fprintf(stderr, "%s\n", FinishMessage(op).c_str());
   std::fprintf(stderr, "%d of %zu device(s) succeeded%s\n", ok, outcomes.size(),

@@ -174,7 +174,7 @@ TEST_F(SessionTest, RandomRequestsGetWellFormedRepliesOrACleanClose) {
     s->OnData(login.data(), login.size());
     for (int i = 0; i < 60 && !l.closed && !l.aborted; ++i) {
       size_t before = l.sends.size();
-      std::vector<uint8_t> f(7 + rng() % 257);
+      std::vector<uint8_t> f(8 + rng() % 256);  // length field 2..257
       for (auto& b : f) b = static_cast<uint8_t>(rng());
       f[2] = f[3] = 0;
       f[4] = static_cast<uint8_t>((f.size() - 6) >> 8);

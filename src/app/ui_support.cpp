@@ -201,6 +201,19 @@ QImage LoadBanner(const QString& path) {
                     static_cast<size_t>(bytes.size()));
 }
 
+QPixmap BannerPixmap() {
+  // Held until the process ends, so it is never destroyed after the
+  // application object.
+  static QPixmap* pixmap = new QPixmap;
+  static qint64 key = 0;
+  if (BannerImage.isNull()) return QPixmap();
+  if (pixmap->isNull() || key != BannerImage.cacheKey()) {
+    *pixmap = QPixmap::fromImage(BannerImage);
+    key = BannerImage.cacheKey();
+  }
+  return *pixmap;
+}
+
 void InitAppPaths() {
   szAppPath = QCoreApplication::applicationDirPath();
   if (!szAppPath.endsWith('/')) szAppPath += '/';

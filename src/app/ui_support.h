@@ -3,6 +3,7 @@
 // service (scriptable, so dialog tests can answer boxes and read what was
 // shown), the hourglass guard, the banner picture and the program directory.
 #include <QImage>
+#include <QPixmap>
 #include <QString>
 #include <deque>
 #include <string>
@@ -82,6 +83,11 @@ constexpr unsigned long long kMaxBannerPixels = 16ull * 1024ull * 1024ull;
 // the program's directory (with a trailing '/').
 extern QImage BannerImage;
 extern QString szAppPath;
+
+// BannerImage as a pixmap, converted once and shared by every view that
+// shows it (a copy per device view would cost its full size each time).
+// Null when there is no banner. Needs a QGuiApplication.
+QPixmap BannerPixmap();
 
 // Sets szAppPath from the running program's location and loads
 // szAppPath + "image/bar.jpg" into BannerImage. Needs a QCoreApplication.

@@ -79,6 +79,12 @@ TEST_F(ConsoleFrame, ShowsTheModelNameOverTheBannerAndStartsTerminated) {
   auto* image = Child<QLabel>(frame, "Image1");
   EXPECT_FALSE(image->pixmap().isNull());
   EXPECT_EQ(Child<QLabel>(frame, "lbDesc")->textFormat(), Qt::PlainText);
+  // Every frame shows the same banner data rather than a copy of its own.
+  TModNx9000 other{0};
+  auto* otherFrame = new TfmNx9000(&other);
+  other.Init(otherFrame, &panel, nullptr);
+  EXPECT_EQ(Child<QLabel>(otherFrame, "Image1")->pixmap().cacheKey(), image->pixmap().cacheKey());
+  EXPECT_EQ(otherFrame->Caption(), NAME_MOD[0]);
 
   // Without a console client in the build, showing leaves it terminated.
   module.Show();

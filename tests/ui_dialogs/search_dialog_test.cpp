@@ -380,6 +380,9 @@ TEST_F(SearchDialog, StartStoresTheChoicesSearchesAndListsEachNewDevice) {
   EXPECT_EQ(lv->item(1, 1)->text(), "<b>Tank</b>");  // shown as typed, never as markup
   EXPECT_EQ(lv->item(1, 0)->data(Qt::UserRole).toString(), NAME_MODDESC[6]);
   EXPECT_EQ(Child<QLabel>(d.get(), "lbFound")->text(), "2");
+  // Three cycles: the bar starts half full of 0..200.
+  EXPECT_EQ(Child<QProgressBar>(d.get(), "ProgressBar1")->maximum(), 200);
+  EXPECT_GE(Child<QProgressBar>(d.get(), "ProgressBar1")->value(), 100);
 
   // The second and later requests carry the listed devices.
   ASSERT_GE(socket.sentSizes.size(), 2u);
@@ -437,6 +440,16 @@ TEST_F(SearchDialog, NoHostInterfaceEndsBeforeSearching) {
   EXPECT_EQ(socket.opens, 0);
   EXPECT_TRUE(found.empty());
   EXPECT_EQ(Stored("Search All"), 1);  // the choices were stored first
+}
+
+TEST_F(SearchDialog, ASettingsErrorAtStartIsShownAndTheDialogStillCloses) {
+  auto d = Make();
+  d->SetHostRefresh([] { throw RegistryError("Invalid data type for 'NIC_IP'"); });
+  EXPECT_EQ(ExecPressing(*d, "btnStartSearch"), QDialog::Accepted);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Invalid data type for 'NIC_IP'"});
+  EXPECT_EQ(socket.opens, 0);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(SearchStopped);
 }
 
 }  // namespace

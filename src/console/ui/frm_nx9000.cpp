@@ -25,7 +25,12 @@ ConsoleProcessFactory& Factory() {
 
 // The reconnect glyph: a circular arrow; the second state is the pressed look.
 QIcon ReconnectIcon() {
-  QIcon icon;
+  // Drawn once and shared by every frame; kept until the process ends (never
+  // destroyed after the application object).
+  static QIcon* shared = nullptr;
+  if (shared) return *shared;
+  shared = new QIcon;
+  QIcon& icon = *shared;
   for (int state = 0; state < 2; ++state) {
     QPixmap pm(24, 24);
     pm.fill(Qt::transparent);
@@ -135,7 +140,8 @@ void TfmNx9000::SetupView() {
   lbDesc->setText(id >= 0 && static_cast<std::size_t>(id) < kModelNameCount && NAME_MOD[id]
                       ? QString::fromLatin1(NAME_MOD[id])
                       : QString());
-  if (!BannerImage.isNull()) Image1->setPixmap(QPixmap::fromImage(BannerImage));
+  const QPixmap banner = BannerPixmap();  // shared by every frame
+  if (!banner.isNull()) Image1->setPixmap(banner);
   else Image1->clear();
   SetStatus("Terminated");
 }

@@ -454,6 +454,19 @@ void TfmSearch::btnStartSearchClick() {
   // A second press while the search runs could not get the search port;
   // it changes nothing.
   if (searching_) return;
+  try {
+    StartSearch();
+  } catch (const std::exception& e) {
+    // A settings error: every control is locked by now, so report it and
+    // close with what was found rather than leave a dialog nobody can close.
+    searching_ = false;
+    Animate1->stop();
+    ShowException(this, e);
+    done(pendingResult_);
+  }
+}
+
+void TfmSearch::StartSearch() {
   // The dialog closes as soon as this handler has finished; the timer may
   // turn the result into Cancel meanwhile.
   pendingResult_ = QDialog::Accepted;
@@ -496,7 +509,7 @@ void TfmSearch::btnStartSearchClick() {
 
     HourglassGuard hourglass;
     searching_ = true;
-    engine_->do_search();
+    engine_->do_search();  // reports nothing and raises nothing
     searching_ = false;
   }
   Animate1->stop();

@@ -90,6 +90,7 @@ class TfmSearch : public QDialog, public SearchResultSink {
 
  private:
   void FormActivate();
+  void StartSearch();
   void BuildForm();
   void FieldMessage(const char* text, QLineEdit* focusBack);
   QString TrimField(QLineEdit* field);

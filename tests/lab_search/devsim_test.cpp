@@ -171,7 +171,7 @@ TEST(SearchRequest, JudgedWithoutReadingPastTheDatagram) {
   // Copies into exact-size heap buffers so a sanitizer catches any over-read.
   auto judge = [&](std::vector<uint8_t> bytes) {
     std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() ? bytes.size() : 1]);
-    std::memcpy(exact.get(), bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(exact.get(), bytes.data(), bytes.size());
     return JudgeRequest(exact.get(), bytes.size(), d);
   };
   EXPECT_EQ(judge({}), RequestVerdict::kMalformed);

@@ -77,10 +77,10 @@ TfmNx9000::TfmNx9000(TIOMod* module) : QFrame(nullptr), module_(module) {
   btnReconnectTelnet->setIconSize(QSize(24, 24));
   btnReconnectTelnet->setToolTip("Reconnect");
   auto* header = new QHBoxLayout(Image1);
-  header->setContentsMargins(12, 4, 8, 4);
+  header->setContentsMargins(8, 4, 8, 4);
+  header->addWidget(btnReconnectTelnet);
   header->addWidget(lbDesc);
   header->addStretch();
-  header->addWidget(btnReconnectTelnet);
   auto* panelBox = new QVBoxLayout(Panel4);
   panelBox->setContentsMargins(0, 0, 0, 0);
   panelBox->addWidget(Image1);

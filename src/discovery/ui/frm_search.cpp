@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -213,11 +214,14 @@ void TfmSearch::BuildForm() {
   lvEnum->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvEnum->setColumnWidth(0, 40);
   lvEnum->setColumnWidth(1, 120);
-  lvEnum->setColumnWidth(3, 120);
-  lvEnum->setColumnWidth(4, 120);
+  // Address columns at least wide enough for their longest text in this font.
+  const QFontMetrics fm(lvEnum->font());
+  lvEnum->setColumnWidth(3, std::max(120, fm.horizontalAdvance("255.255.255.255") + 16));
+  lvEnum->setColumnWidth(4, std::max(120, fm.horizontalAdvance("DD-DD-DD-DD-DD-DD") + 16));
   lvEnum->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
   lvEnum->horizontalHeaderItem(2)->setTextAlignment(Qt::AlignCenter);
-  lvEnum->setMinimumWidth(560);
+  lvEnum->setMinimumWidth(lvEnum->columnWidth(0) + lvEnum->columnWidth(1) + 160 +
+                          lvEnum->columnWidth(3) + lvEnum->columnWidth(4) + 4);
 
   ProgressBar1 = new QProgressBar(this);
   ProgressBar1->setObjectName("ProgressBar1");

@@ -229,5 +229,33 @@ TEST(LabScript, RejectedFleetLeavesNothingBehind) {
   unlink(path);
 }
 
+// A generated fleet on a foreign subnet: every device answers through its
+// on-link route and is found in one default search.
+TEST(LabScale, GeneratedFleetIsFoundCompletely) {
+  ORV_REQUIRE_LAB();
+  ProcessResult gen = RunProcess({SrcRoot() + "/tools/lab/genfleet", "120"});
+  ASSERT_EQ(gen.exitCode, 0) << gen.err;
+  char path[] = "/tmp/tc-fleet-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, gen.out.data(), gen.out.size()), static_cast<ssize_t>(gen.out.size()));
+  close(fd);
+  {
+    Lab lab(path);
+    std::string why;
+    ASSERT_TRUE(lab.Up(&why)) << why;
+    ProcessResult r = lab.Search({"--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const json found = ParseList(r);
+    EXPECT_EQ(found.size(), 120u);
+    std::set<std::string> macs = Macs(found);
+    EXPECT_EQ(macs.size(), 120u);
+    EXPECT_EQ(macs.count("00-0A-1B-00-00-01"), 1u);
+    EXPECT_EQ(macs.count("00-0A-1B-00-00-78"), 1u);
+    for (const auto& d : found) EXPECT_EQ(d["ip"].get<std::string>().rfind("10.78.", 0), 0u) << d.dump();
+  }
+  unlink(path);
+}
+
 }  // namespace
 }  // namespace orv::labtest

@@ -162,6 +162,8 @@ struct Simulator::Impl {
   int sigfd = -1;
   int wakefd = -1;
   std::mt19937 rng;
+  // Requests grow by 12 bytes per device already found; 64 KiB holds any UDP payload.
+  std::vector<uint8_t> rxBuf = std::vector<uint8_t>(65536);
 
   struct Timer {
     int64_t when;
@@ -255,12 +257,11 @@ struct Simulator::Impl {
   }
 
   void OnUdp(DeviceSlot& s) {
-    // Requests grow by 12 bytes per device already found; 64 KiB holds any UDP payload.
-    static uint8_t buf[65536];
+    uint8_t* buf = rxBuf.data();
     for (int n = 0; n < 64; ++n) {
       sockaddr_in from{};
       socklen_t flen = sizeof from;
-      ssize_t len = recvfrom(s.udpFd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &flen);
+      ssize_t len = recvfrom(s.udpFd, buf, rxBuf.size(), 0, reinterpret_cast<sockaddr*>(&from), &flen);
       if (len < 0) return;  // EAGAIN or a transient error: wait for the next event
       s.LogFrame("udp", buf, static_cast<size_t>(len));
       if (s.offline || s.dev.faults.silent) continue;
@@ -521,6 +522,11 @@ Simulator::Simulator(std::vector<Device> devices, SimulatorOptions options) : im
 
 Simulator::~Simulator() {
   Impl& m = *impl_;
+  for (auto& [id, c] : m.conns) {
+    c->dead = true;  // a session that talks while going away is not heard
+    c->session.reset();
+    close(c->fd);
+  }
   m.conns.clear();
   for (auto& s : m.slots) {
     if (s->udpFd >= 0) close(s->udpFd);

@@ -1,6 +1,8 @@
 #include "app/frm_mod_add.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QIcon>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -41,6 +43,11 @@ TfmModAdd::TfmModAdd(QWidget* owner, TIOObject* target, TIOObjList* list)
   cbModuleType->setStyleSheet("color: blue;");
   cbModuleType->setMinimumWidth(200);
 
+  auto* Image1 = new QLabel(this);  // decoration: the program's icon
+  Image1->setObjectName("Image1");
+  const QIcon icon = QApplication::windowIcon();
+  if (!icon.isNull()) Image1->setPixmap(icon.pixmap(32, 32));
+
   auto* conn = new QGroupBox("Connection Type :", this);
   auto* gbNet = new QGroupBox(conn);
   gbNet->setObjectName("gbNet");
@@ -67,6 +74,7 @@ TfmModAdd::TfmModAdd(QWidget* owner, TIOObject* target, TIOObjList* list)
   auto* typeRow = new QHBoxLayout;
   typeRow->addWidget(Label11);
   typeRow->addWidget(cbModuleType, 1);
+  typeRow->addWidget(Image1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(btnOK);

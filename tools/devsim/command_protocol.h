@@ -47,7 +47,10 @@ constexpr uint16_t kRegFwLength = 0x820D;      // 2 registers, length LSB first
 constexpr uint16_t kRegFwFixed = 0x820F;       // 1 register, value 15
 constexpr uint16_t kRegFwBlock = 0x8210;       // image blocks
 constexpr uint16_t kRegFwCrc = 0x8283;
-constexpr uint16_t kRegFwClose = 0x8284;
+constexpr uint16_t kRegFwClose = 0x8284;        // value 0: install when constant, length and CRC hold.
+// An installed image that starts with a "DAC!" header gives the device its new
+// revision from image bytes 4 (minor << 4 | patch) and 5 (major), the layout
+// of the search answer's revision field; later searches report it.
 constexpr uint16_t kRegCfgInLength = 0x800B;   // import length, LSB first on the wire
 constexpr uint16_t kRegCfgInBlock = 0x800C;
 constexpr uint16_t kRegCfgInClose = 0x807F;

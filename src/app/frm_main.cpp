@@ -146,6 +146,7 @@ void TfmMain::BuildForm() {
             tvDACChanging(previous);
             tvDACChange(current);
           });
+  Panel1->setMinimumWidth(240);
   p1->addWidget(tvDAC);
   nPanelParent = new QWidget(Splitter1);
   nPanelParent->setObjectName("nPanelParent");

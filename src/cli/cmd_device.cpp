@@ -34,6 +34,7 @@
 #include "discovery/ip_check.h"
 #include "discovery/search_engine.h"
 #include "discovery/udp_transport.h"
+#include "host/interfaces.h"
 #include "host/routes.h"
 #include "host/settings.h"
 #include "inventory/name_tables.h"
@@ -291,9 +292,10 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   }
 
   if (!o.nicGiven) {
-    o.nic = TrimIPText(ReadRegString(szRegKeySystem, "NIC_IP", ""));
+    o.nic = TrimIPText(PeekNicIP());
     if (o.nic.empty()) {
-      std::fprintf(stderr, "orvistarctl %s: no interface to search on: give --nic ADDR\n", name.c_str());
+      std::fprintf(stderr, "orvistarctl %s: no usable network interface with an IPv4 address; give --nic ADDR\n",
+                   name.c_str());
       return kExitFailed;
     }
   }
@@ -421,6 +423,8 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   }
   if (!rows.empty() && !CanChangeRoutes())
     std::fprintf(stderr, "warning: cannot add device routes: %s\n", RouteRightsHint().c_str());
+  // Routes of a run that died (and holds no lock any more) go before new ones are added.
+  if (!rows.empty()) RemoveStaleDeviceRoutes();
 
   CliWaitDisplay waitDisplay;
   TfmWait wait(&waitDisplay);

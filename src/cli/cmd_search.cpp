@@ -61,15 +61,6 @@ const char kHelp[] =
     "is printed).\n";
 
 // The interface a search uses when none is given.
-// The interface the window would choose: the stored "NIC_IP" while it names a
-// usable interface, else the first usable one. Unlike the window, the command
-// line does not store its choice.
-std::string DefaultSearchNic() {
-  std::vector<tIPNODE> list;
-  EnumHostInterfaces(list);
-  bool kept = false;
-  return ChooseNicIP(list, ReadRegString(szRegKeySystem, "NIC_IP", ""), &kept);
-}
 
 std::atomic<bool> g_interrupted{false};
 
@@ -185,7 +176,7 @@ int RunSearch(const std::vector<std::string>& args) {
   ORV_TRACE("RunSearch");
   SearchOptions o = ParseSearchOptions(args);
   if (!o.nicGiven) {
-    o.nic = TrimIPText(DefaultSearchNic());
+    o.nic = TrimIPText(PeekNicIP());
     if (o.nic.empty()) {
       std::cerr << "orvistarctl search: no usable network interface with an IPv4 address; "
                    "give --nic ADDR\n";

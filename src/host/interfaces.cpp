@@ -165,6 +165,13 @@ std::string ChooseNicIP(const std::vector<tIPNODE>& list, const std::string& sto
   return first;
 }
 
+std::string PeekNicIP() {
+  std::vector<tIPNODE> list;
+  EnumHostInterfaces(list);
+  bool kept = false;
+  return ChooseNicIP(list, ReadRegString(szRegKeySystem, "NIC_IP", ""), &kept);
+}
+
 std::string RefreshHostInterfaces() {
   ORV_TRACE("RefreshHostInterfaces");
   // Entries recorded since the last refresh would otherwise stay in the host

@@ -75,6 +75,11 @@ void EnumHostInterfaces(std::vector<tIPNODE>& list);
 std::string ChooseNicIP(const std::vector<tIPNODE>& list, const std::string& stored,
                         bool* keptStored);
 
+// The choice RefreshHostInterfaces would make, from a fresh enumeration,
+// without storing it or touching IPNodeList (for the command line, which
+// never writes the settings). Throws RegistryError like the refresh.
+std::string PeekNicIP();
+
 // Removes the device entries recorded so far and starts a new record, rebuilds
 // IPNodeList and chooses szNicIP from "NIC_IP" (written back when the stored
 // address was not kept). Returns szNicIP. Throws RegistryError when "NIC_IP"

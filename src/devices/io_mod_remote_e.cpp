@@ -179,6 +179,28 @@ int32_t TIOModRemoteE::muChangeIP(const uint8_t* address, const char* password) 
   return result;
 }
 
+// Writes data in 230-byte blocks, one request each, into the same register; an
+// odd last block carries a zero pad byte. Stops at the first failed request.
+bool TIOModRemoteE::WriteBlocks(uint32_t reg, const uint8_t* data, uint32_t length,
+                                TProgressBar* progressBar, uint8_t* reply) {
+  uint8_t block[kTransferBlock] = {};
+  uint32_t remaining = length;
+  const uint32_t blocks = TransferBlocks(length);
+  for (uint32_t i = 0; i < blocks; ++i) {
+    const uint32_t n = std::min<uint32_t>(remaining, kTransferBlock);
+    std::memcpy(block, data + static_cast<size_t>(kTransferBlock) * i, n);
+    if (n % 2 != 0) block[n] = 0;
+    if (ModbusTransaction(16, reg, static_cast<uint16_t>((n + 1) / 2), block, reply, true,
+                          kCommandTimeoutMs, false) < 1) {
+      return false;
+    }
+    remaining -= n;
+    if (progressBar) progressBar->SetPosition(progressBar->Position() + 1);
+    PumpEvents();
+  }
+  return true;
+}
+
 int32_t TIOModRemoteE::muUgdFW(TProgressBar* progressBar, uint16_t crc, uint32_t length,
                                const uint8_t* image, const char* password) {
   ORV_TRACE("TIOModRemoteE::muUgdFW");
@@ -219,21 +241,8 @@ int32_t TIOModRemoteE::muUgdFW(TProgressBar* progressBar, uint16_t crc, uint32_t
       }
       if (result == RESULT_OK) {
         // mod_fw_data: every block into the same register, in image order.
-        uint8_t block[kTransferBlock] = {};
-        uint32_t remaining = length;
-        const uint32_t blocks = TransferBlocks(length);
-        for (uint32_t i = 0; i < blocks; ++i) {
-          const uint32_t n = std::min<uint32_t>(remaining, kTransferBlock);
-          std::memcpy(block, image + static_cast<size_t>(kTransferBlock) * i, n);
-          if (n % 2 != 0) block[n] = 0;  // pad byte of an odd last block
-          if (ModbusTransaction(16, REG_FW_BLOCK, static_cast<uint16_t>((n + 1) / 2), block,
-                                reply, true, kCommandTimeoutMs, false) < 1) {
-            result = RESULT_FW_FAILED;
-            break;
-          }
-          remaining -= n;
-          if (progressBar) progressBar->SetPosition(progressBar->Position() + 1);
-          PumpEvents();
+        if (!WriteBlocks(REG_FW_BLOCK, image, length, progressBar, reply)) {
+          result = RESULT_FW_FAILED;
         }
       }
       if (result == RESULT_OK &&
@@ -273,22 +282,8 @@ int32_t TIOModRemoteE::muImportDev(uint32_t length, const uint8_t* text, const c
                             kCommandTimeoutMs, false) < 1) {
         result = RESULT_STEP_FAILED;
       }
-      if (result == RESULT_OK) {
-        uint8_t block[kTransferBlock] = {};
-        uint32_t remaining = length;
-        const uint32_t blocks = TransferBlocks(length);
-        for (uint32_t i = 0; i < blocks; ++i) {
-          const uint32_t n = std::min<uint32_t>(remaining, kTransferBlock);
-          std::memcpy(block, text + static_cast<size_t>(kTransferBlock) * i, n);
-          if (n % 2 != 0) block[n] = 0;
-          if (ModbusTransaction(16, REG_IMPORT_BLOCK, static_cast<uint16_t>((n + 1) / 2), block,
-                                reply, true, kCommandTimeoutMs, false) < 1) {
-            result = RESULT_STEP_FAILED;
-            break;
-          }
-          remaining -= n;
-          PumpEvents();
-        }
+      if (result == RESULT_OK && !WriteBlocks(REG_IMPORT_BLOCK, text, length, nullptr, reply)) {
+        result = RESULT_STEP_FAILED;
       }
       if (result == RESULT_OK) {
         if (ModbusTransaction(6, REG_IMPORT_CLOSE, 0, nullptr, reply, true, kCommandTimeoutMs,

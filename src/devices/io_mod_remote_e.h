@@ -92,6 +92,8 @@ class TIOModRemoteE : public TIOModNet {
   // Shared command frame: login, then steps while the result is 0, then close.
   // Returns the login outcome: true when the password write succeeded.
   bool Login(const char* password, uint8_t* reply);
+  bool WriteBlocks(uint32_t reg, const uint8_t* data, uint32_t length, TProgressBar* progressBar,
+                   uint8_t* reply);
   int32_t RestartOrReset(const char* password, uint16_t value, int32_t failCode);
 };
 

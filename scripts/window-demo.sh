@@ -6,15 +6,7 @@
 # session (sudo keeps DISPLAY; XAUTHORITY is passed on when set), or with
 # HEADLESS=1 on a virtual X server (xvfb-run) to try it without a display.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-if [ "${SKIP_DEPS:-0}" != 1 ]; then ./scripts/install-deps.sh; fi
-./scripts/build.sh
-LAB=${LAB:-orvlab}
-export ORV_BIN=$PWD/build/bin
-cleanup() { ./tools/lab/lab down --name "$LAB" >/dev/null 2>&1 || true; }
-trap cleanup EXIT
-./tools/lab/lab down --name "$LAB" >/dev/null 2>&1 || true
-./tools/lab/lab up --name "$LAB" --fleet tools/lab/fleets/default.json
+source "$(dirname "$0")/lab-session.sh"
 # Settings in a scratch file, not in the operator's own.
 export ORVISTAR_SETTINGS=${ORVISTAR_SETTINGS:-/tmp/orvistar-window-demo-$$.reg}
 env_args=(ORVISTAR_SETTINGS="$ORVISTAR_SETTINGS")

@@ -7,12 +7,16 @@
 #include <QPixmap>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include "app/frm_about.h"
+#include "app/frm_mod_add.h"
 #include "app/frm_main.h"
 #include "app/frm_search_wait.h"
 #include "app/ui_support.h"
 #include "common/trace.h"
+#include "batch/ui/frm_batch.h"
+#include "host/routes.h"
 #include "host/ui/frm_nic.h"
 
 namespace orv::ui {
@@ -131,39 +135,65 @@ void TfmMain::BuildCommands() {
   btnSortServer = button("btnSortServer", 2, "Sort by RTU");
   btnSortServer->setCheckable(true);
   connect(btnSortServer, &QAction::triggered, this, &TfmMain::muByModuleClick);
-  // The batch operations come with their dialogs; until then the buttons
-  // stay hidden and disabled, as the form defines them.
-  auto batchButton = [this](const char* name, int image, const QString& hint) {
+  // The batch buttons follow the selection (the device menu's enabling rule).
+  auto batchButton = [this](const char* name, int image, const QString& hint,
+                            void (TfmMain::*handler)()) {
     auto* b = new QToolButton(ToolBar2);
     b->setObjectName(name);
     b->setIcon(ImageList2[static_cast<std::size_t>(image)]);
     b->setToolTip(hint);
+    b->setAccessibleName(hint);
     b->setAutoRaise(true);
     b->setEnabled(false);
-    ToolBar2->addWidget(b)->setVisible(false);
+    ToolBar2->addWidget(b);
+    connect(b, &QToolButton::clicked, this, handler);
     return b;
   };
-  btnUpgrade = batchButton("btnUpgrade", 7, "Upgrade Firmware");
-  btnImport = batchButton("btnImport", 5, "Import Setting");
-  btnExport = batchButton("btnExport", 11, "Export Setting");
-  btnChangeIP = batchButton("btnChangeIP", 10, "Change IP Address");
+  btnUpgrade = batchButton("btnUpgrade", 7, "Upgrade Firmware", &TfmMain::btnUpgradeClick);
+  btnImport = batchButton("btnImport", 5, "Import Setting", &TfmMain::btnImportClick);
+  btnExport = batchButton("btnExport", 11, "Export Setting", &TfmMain::btnExportClick);
+  btnChangeIP = batchButton("btnChangeIP", 10, "Change IP Address", &TfmMain::btnChangeIPClick);
 
   muVexil = new QMenu(this);
   muVexil->setObjectName("muVexil");
-  action(muVexil, "muAddPodModule", "Add Q6200 Series I/O Server");
+  muAddPodModule = action(muVexil, "muAddPodModule", "Add Q6200 Series I/O Server");
+  connect(muAddPodModule, &QAction::triggered, this, &TfmMain::muAddModuleClick);
 
   muModRemoteE = new QMenu(this);
   muModRemoteE->setObjectName("muModRemoteE");
-  action(muModRemoteE, "FirmwareUpgrade1", "Firmware Upgrade");
-  action(muModRemoteE, "Import1", "Import");
-  action(muModRemoteE, "Export1", "Export");
-  action(muModRemoteE, "ChangeIP1", "Change IP Address");
-  muModRemoteE->addSeparator()->setObjectName("N2");
-  action(muModRemoteE, "muRemoteERestartModule", "Restart System");
-  action(muModRemoteE, "muDelModule", "Delete Module")->setVisible(false);
-  muModRemoteE->addSeparator()->setObjectName("N1");
-  action(muModRemoteE, "muRemoteEResetModule", "Reset to Default");
+  muModRemoteE->setTitle("Device");
+  FirmwareUpgrade1 = action(muModRemoteE, "FirmwareUpgrade1", "Firmware Upgrade");
+  connect(FirmwareUpgrade1, &QAction::triggered, this, &TfmMain::btnUpgradeClick);
+  Import1 = action(muModRemoteE, "Import1", "Import");
+  connect(Import1, &QAction::triggered, this, &TfmMain::btnImportClick);
+  Export1 = action(muModRemoteE, "Export1", "Export");
+  connect(Export1, &QAction::triggered, this, &TfmMain::btnExportClick);
+  ChangeIP1 = action(muModRemoteE, "ChangeIP1", "Change IP Address");
+  connect(ChangeIP1, &QAction::triggered, this, &TfmMain::btnChangeIPClick);
+  N2 = muModRemoteE->addSeparator();
+  N2->setObjectName("N2");
+  muRemoteERestartModule = action(muModRemoteE, "muRemoteERestartModule", "Restart System");
+  connect(muRemoteERestartModule, &QAction::triggered, this, &TfmMain::muRemoteERestartModuleClick);
+  muDelModule = action(muModRemoteE, "muDelModule", "Delete Module");
+  muDelModule->setVisible(false);
+  connect(muDelModule, &QAction::triggered, this, &TfmMain::muDelModuleClick);
+  N1 = muModRemoteE->addSeparator();
+  N1->setObjectName("N1");
+  muRemoteEResetModule = action(muModRemoteE, "muRemoteEResetModule", "Reset to Default");
+  connect(muRemoteEResetModule, &QAction::triggered, this, &TfmMain::muRemoteEResetModuleClick);
   connect(muModRemoteE, &QMenu::aboutToShow, this, &TfmMain::muModRemoteEPopup);
+
+  // Every batch command without a right-click: the device menu on a fifth
+  // button of the menu bar.
+  auto* device = new QToolButton(ToolBar1);
+  device->setObjectName("tbDevice");
+  device->setText("Device");
+  device->setAccessibleName("Device");
+  device->setMenu(muModRemoteE);
+  device->setPopupMode(QToolButton::InstantPopup);
+  device->setAutoRaise(true);
+  ToolBar1->addWidget(device);
+  menuButtons_.push_back(device);
 }
 
 void TfmMain::EnableMainCommands(bool on) {
@@ -197,15 +227,90 @@ void TfmMain::muModRemoteEPopup() {
         if (codes[i] != codes.back()) mixed = true;
     }
   }
-  const QList<QAction*> items = muModRemoteE->actions();
   btnChangeIP->setEnabled(true);
   btnExport->setEnabled(true);
-  for (int i : {3, 2, 5, 8}) items[i]->setEnabled(true);
+  for (QAction* a : {ChangeIP1, Export1, muRemoteERestartModule, muRemoteEResetModule}) a->setEnabled(true);
+  // Import and firmware need one model (a selection matching nothing counts
+  // as one model).
   if (!mixed) {
     btnImport->setEnabled(true);
     btnUpgrade->setEnabled(true);
-    for (int i : {1, 0}) items[i]->setEnabled(true);
+    for (QAction* a : {Import1, FirmwareUpgrade1}) a->setEnabled(true);
   }
+}
+
+void TfmMain::DeviceSelectionChanged() { muModRemoteEPopup(); }
+
+void TfmMain::PopupDeviceMenu(const QPoint& globalPos) { muModRemoteE->popup(globalPos); }
+
+void TfmMain::PopupTreeMenu(QTreeWidgetItem* item, const QPoint& globalPos) {
+  TIOObject* o = item ? static_cast<TIOObject*>(item->data(0, Qt::UserRole).value<void*>()) : nullptr;
+  if (!o || !mScoutix) return;
+  if (o->nIOType == IOTYPE_MODULE) {
+    mScoutix->SelectedList = {static_cast<TIOMod*>(o)->szMacAddress};
+    muModRemoteEPopup();
+    muModRemoteE->popup(globalPos);
+  } else if (o->nIOType == IOTYPE_PRODUCT) {
+    muVexil->popup(globalPos);
+  }
+}
+
+void TfmMain::muRemoteERestartModuleClick() {
+  if (!mScoutix) return;
+  TfmRestart dialog(mScoutix.get(), this);
+  dialog.exec();
+}
+
+void TfmMain::muRemoteEResetModuleClick() {
+  if (!mScoutix) return;
+  if (ShowMessage(this, "Do you really want to reset device to default?", "Warning", MsgIcon::Warning,
+                  MB_YESNO) != MB_YES)
+    return;
+  RescanRequested = false;
+  {
+    TfmReset dialog(mScoutix.get(), this);
+    dialog.exec();
+  }
+  if (RescanRequested) muRescanClick();
+}
+
+void TfmMain::btnUpgradeClick() {
+  if (!mScoutix) return;
+  TfmUpgradeFirmware dialog(mScoutix.get(), this);
+  dialog.exec();
+}
+
+void TfmMain::btnImportClick() {}
+void TfmMain::btnExportClick() {}
+void TfmMain::btnChangeIPClick() {}
+
+void TfmMain::muAddModuleClick() {
+  QTreeWidgetItem* node = tvDAC->currentItem();
+  TIOObject* o = node ? static_cast<TIOObject*>(node->data(0, Qt::UserRole).value<void*>()) : nullptr;
+  if (!o || !mScoutix) return;
+  TfmModAdd dialog(this, o, &mScoutix->IOObjList);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (dialog.nModuleClass % 2 != 0 && MainHostOps().AddRoute)
+    MainHostOps().AddRoute(dialog.szInterfaceIP, dialog.szDeviceIP, "");
+  TIOMod* added = nullptr;
+  if (o->nIOType == IOTYPE_PRODUCT)
+    added = mScoutix->InsIO(nPanelParent, o, dialog.nModelCode, dialog.nModuleClass, dialog.szDeviceIP);
+  if (!added) return;
+  SortAndShow(nSortMode);
+  SelectTreeNodeOf(o->nIOType == IOTYPE_PRODUCT ? added : o);
+}
+
+void TfmMain::muDelModuleClick() {
+  QTreeWidgetItem* node = tvDAC->currentItem();
+  TIOObject* o = node ? static_cast<TIOObject*>(node->data(0, Qt::UserRole).value<void*>()) : nullptr;
+  if (!o || !mScoutix) return;
+  HourglassGuard hourglass;
+  if (o->nIOType == IOTYPE_MODULE && static_cast<TIOMod*>(o)->nModuleClass % 2 != 0)
+    RemoveDeviceRoute(static_cast<TIOMod*>(o)->szConnection);
+  tvDACChanging(node);
+  ClearTreeQuietly();
+  mScoutix->DelIO(o);
+  SortAndShow(nSortMode);
 }
 
 void TfmMain::Exit1Click() { close(); }

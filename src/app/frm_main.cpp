@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "app/frm_q6000.h"
+#include "app/frm_wait.h"
 #include "app/ui_support.h"
 #include "comm/transaction.h"
 #include "common/trace.h"
@@ -87,6 +88,8 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
   };
   BuildForm();
   BuildCommands();
+  // Restarting devices show their countdown over the window.
+  SetRestartWait(&restartWait_);
   FormCreate();
 }
 
@@ -98,6 +101,7 @@ TfmMain::~TfmMain() {
     mScoutix.reset();
   }
   if (fmMain == this) fmMain = nullptr;
+  if (GetRestartWait() == &restartWait_) SetRestartWait(nullptr);
 }
 
 void TfmMain::BuildForm() {
@@ -140,6 +144,10 @@ void TfmMain::BuildForm() {
                pal.color(QPalette::Active, QPalette::HighlightedText));
   tvDAC->setPalette(pal);
   tvDAC->installEventFilter(this);
+  tvDAC->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(tvDAC, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    PopupTreeMenu(tvDAC->itemAt(pos), tvDAC->viewport()->mapToGlobal(pos));
+  });
   connect(tvDAC, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
             if (rebuilding_) return;
@@ -286,6 +294,7 @@ void TfmMain::ScanSystem() {
       h.reset();
       w->showMaximized();
       w->EnableMainCommands(true);
+      w->muModRemoteEPopup();  // the batch commands follow the kept selection
       w->bReady = true;
     }
   } finally{this, hourglass};
@@ -393,8 +402,17 @@ void TfmMain::tvDACChange(QTreeWidgetItem* node) {
 void TfmMain::tvDACKeyDown(int key) { bKeyUp = (key == Qt::Key_Up); }
 
 bool TfmMain::eventFilter(QObject* watched, QEvent* e) {
-  if (watched == tvDAC && e->type() == QEvent::KeyPress)
-    tvDACKeyDown(static_cast<QKeyEvent*>(e)->key());
+  if (watched == tvDAC && e->type() == QEvent::KeyPress) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    // The menu of the current node from the keyboard.
+    if (k->key() == Qt::Key_Menu || (k->key() == Qt::Key_F10 && (k->modifiers() & Qt::ShiftModifier))) {
+      QTreeWidgetItem* item = tvDAC->currentItem();
+      if (item)
+        PopupTreeMenu(item, tvDAC->viewport()->mapToGlobal(tvDAC->visualItemRect(item).bottomLeft()));
+      return true;
+    }
+    tvDACKeyDown(k->key());
+  }
   return QMainWindow::eventFilter(watched, e);
 }
 

@@ -10,11 +10,13 @@
 #include <memory>
 #include <vector>
 
+#include "app/frm_wait.h"
 #include "discovery/answer_handler.h"
 #include "inventory/io_tree.h"
 #include "inventory/pd_scoutix.h"
 
 class QAction;
+class QPoint;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -98,6 +100,21 @@ class TfmMain : public QMainWindow {
   void InitFunctionBtnFalse();
   void InitFunctionBtnTrue();
   void muModRemoteEPopup();
+  void muAddModuleClick();
+  void muDelModuleClick();
+  void muRemoteERestartModuleClick();
+  void muRemoteEResetModuleClick();
+  void btnUpgradeClick();
+  void btnImportClick();
+  void btnExportClick();
+  void btnChangeIPClick();
+  // The device list's selection changed: the batch commands follow it.
+  void DeviceSelectionChanged();
+  // The device menu for the product's SelectedList, at a screen position.
+  void PopupDeviceMenu(const QPoint& globalPos);
+  // The menu of a tree node: a device's menu for that device alone, the
+  // product's menu for the product node.
+  void PopupTreeMenu(QTreeWidgetItem* item, const QPoint& globalPos);
   // A second start of the program asks this one to come to the front.
   void RaiseFromOtherInstance();
 
@@ -114,6 +131,7 @@ class TfmMain : public QMainWindow {
   void SetBatchEnabled(bool on);
   TIOView* MakeConsoleView(TModNx9000& module);
 
+  QtRestartWait restartWait_;
   TIOTree tree_;
   std::vector<QTreeWidgetItem*> nodes_;  // tree items in index order
   TfmQ6000* fmQ6000_ = nullptr;          // owned by mScoutix
@@ -155,14 +173,26 @@ class TfmMain : public QMainWindow {
   QAction* btnAutoSearch;
   QAction* btnSortCon;
   QAction* btnSortServer;
-  // Widgets rather than actions: a hidden action always reports disabled,
-  // and these keep their own enabled state while hidden.
   QToolButton* btnUpgrade;
   QToolButton* btnImport;
   QToolButton* btnExport;
   QToolButton* btnChangeIP;
   QMenu* muVexil;
   QMenu* muModRemoteE;
+  QAction* muAddPodModule;
+  QAction* FirmwareUpgrade1;
+  QAction* Import1;
+  QAction* Export1;
+  QAction* ChangeIP1;
+  QAction* N2;
+  QAction* muRemoteERestartModule;
+  QAction* muDelModule;
+  QAction* N1;
+  QAction* muRemoteEResetModule;
+
+ public:
+  QMenu* DeviceMenu() const { return muModRemoteE; }
+  QMenu* ProductMenu() const { return muVexil; }
 };
 
 }  // namespace orv::ui

@@ -96,7 +96,11 @@ TfmQ6000::TfmQ6000(QWidget* owner, TScoutix* product) : QFrame(owner), product_(
   lvVexil->verticalHeader()->hide();
   lvVexil->setShowGrid(true);
   lvVexil->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvVexil->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Devices are chosen for the batch commands here: click, Ctrl-click,
+  // Shift-click, Ctrl+A, Shift+arrows.
+  lvVexil->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvVexil->setContextMenuPolicy(Qt::CustomContextMenu);
+  SetAccessible(lvVexil, "Device list");
   lvVexil->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvVexil->setWordWrap(false);
   lvVexil->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -111,6 +115,13 @@ TfmQ6000::TfmQ6000(QWidget* owner, TScoutix* product) : QFrame(owner), product_(
   connect(lvVexil->horizontalHeader(), &QHeaderView::sectionClicked, this,
           &TfmQ6000::lvVexilColumnClick);
   connect(lvVexil, &QTableWidget::itemSelectionChanged, this, &TfmQ6000::lvVexilSelectItem);
+  connect(lvVexil, &QTableWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    // A right-click on a row outside the selection selects that row alone.
+    const QModelIndex at = lvVexil->indexAt(pos);
+    if (at.isValid() && !lvVexil->selectionModel()->isRowSelected(at.row(), QModelIndex()))
+      lvVexil->selectRow(at.row());
+    if (fmMain) fmMain->PopupDeviceMenu(lvVexil->viewport()->mapToGlobal(pos));
+  });
   gl->addWidget(lvVexil);
   layout->addWidget(GroupBox1, 1);
 
@@ -149,8 +160,14 @@ void TfmQ6000::OnAddIO(TIOObjList* list) {
 
 void TfmQ6000::btnRefreshClick() {
   ORV_TRACE("TfmQ6000::btnRefreshClick");
+  const QStringList keep = SelectedMacs();
+  lvVexil->blockSignals(true);
   lvVexil->setRowCount(0);
-  if (!list_) return;
+  lvVexil->blockSignals(false);
+  if (!list_) {
+    lvVexilSelectItem();
+    return;
+  }
   lvVexil->setUpdatesEnabled(false);
   int n = 1;
   for (TIOObject* o : *list_) {
@@ -174,6 +191,40 @@ void TfmQ6000::btnRefreshClick() {
   }
   lvVexil->setUpdatesEnabled(true);
   ApplyBands();
+  SelectMacs(keep);
+}
+
+QStringList TfmQ6000::SelectedMacs() const {
+  QStringList macs;
+  for (int r = 0; r < lvVexil->rowCount(); ++r)
+    if (lvVexil->selectionModel()->isRowSelected(r, QModelIndex()))
+      if (const QTableWidgetItem* it = lvVexil->item(r, 4)) macs << it->text();
+  return macs;
+}
+
+void TfmQ6000::SelectMacs(const QStringList& macs) {
+  lvVexil->blockSignals(true);
+  lvVexil->selectionModel()->blockSignals(true);
+  lvVexil->clearSelection();
+  QItemSelection sel;
+  for (int r = 0; r < lvVexil->rowCount(); ++r) {
+    const QTableWidgetItem* it = lvVexil->item(r, 4);
+    if (it && macs.contains(it->text()))
+      sel.select(lvVexil->model()->index(r, 0), lvVexil->model()->index(r, lvVexil->columnCount() - 1));
+  }
+  lvVexil->selectionModel()->select(sel, QItemSelectionModel::ClearAndSelect);
+  lvVexil->selectionModel()->blockSignals(false);
+  lvVexil->blockSignals(false);
+  lvVexil->viewport()->update();
+  lvVexilSelectItem();
+}
+
+void TfmQ6000::lvVexilSelectItem() {
+  if (!product_) return;
+  // The selected rows' MAC texts, in list order.
+  product_->SelectedList.clear();
+  for (const QString& mac : SelectedMacs()) product_->SelectedList.push_back(mac.toLocal8Bit().toStdString());
+  if (fmMain) fmMain->DeviceSelectionChanged();
 }
 
 QStringList TfmQ6000::RowTexts(int row) const {
@@ -195,6 +246,7 @@ void TfmQ6000::lvVexilColumnClick(int column) {
   ORV_TRACE("TfmQ6000::lvVexilColumnClick");
   if (column <= 0 || column >= kColumns) return;
   nSortColumn_ = column;
+  const QStringList keep = SelectedMacs();
   const int rows = lvVexil->rowCount();
   std::vector<QStringList> data;
   data.reserve(static_cast<std::size_t>(rows));
@@ -209,6 +261,7 @@ void TfmQ6000::lvVexilColumnClick(int column) {
   }
   lvVexil->setUpdatesEnabled(true);
   ApplyBands();
+  SelectMacs(keep);  // the selection stays on the same devices
 }
 
 QColor TfmQ6000::lvVexilCustomDrawItem(int row, const QColor& above) const {
@@ -242,14 +295,30 @@ void TfmQ6000::lvVexilClick() {
 }
 
 bool TfmQ6000::lvVexilKeyDown(int key) {
+  if (key == Qt::Key_Menu) {
+    OpenMenuFromKeyboard();
+    return true;
+  }
   if (key != Qt::Key_F5) return false;
   if (fmMain) fmMain->muRescanClick();
   return true;
 }
 
+void TfmQ6000::OpenMenuFromKeyboard() {
+  QPoint at(4, 4);
+  const QModelIndex cur = lvVexil->currentIndex();
+  if (cur.isValid()) at = lvVexil->visualRect(cur).bottomLeft();
+  if (fmMain) fmMain->PopupDeviceMenu(lvVexil->viewport()->mapToGlobal(at));
+}
+
 bool TfmQ6000::eventFilter(QObject* watched, QEvent* event) {
   if (watched == lvVexil && event->type() == QEvent::KeyPress) {
-    if (lvVexilKeyDown(static_cast<QKeyEvent*>(event)->key())) return true;
+    auto* k = static_cast<QKeyEvent*>(event);
+    if (k->key() == Qt::Key_F10 && (k->modifiers() & Qt::ShiftModifier)) {
+      OpenMenuFromKeyboard();
+      return true;
+    }
+    if (lvVexilKeyDown(k->key())) return true;
   } else if (watched == lvVexil->viewport() && event->type() == QEvent::MouseButtonPress) {
     auto* me = static_cast<QMouseEvent*>(event);
     // A click on the empty area below the rows leaves no row selected.

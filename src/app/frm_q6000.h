@@ -46,7 +46,9 @@ class TfmQ6000 : public QFrame, public TProductView {
   void lvVexilClick();
   // Returns true when the key was handled (F5).
   bool lvVexilKeyDown(int key);
-  void lvVexilSelectItem() {}
+  // The selection becomes the product's SelectedList (MAC texts in list
+  // order) and the main window's batch commands follow it.
+  void lvVexilSelectItem();
 
  public:
   // Ascending order of two rows by the sort column (ASCII case-insensitive).
@@ -60,6 +62,9 @@ class TfmQ6000 : public QFrame, public TProductView {
  private:
   void ApplyBands();
   QStringList RowTexts(int row) const;
+  QStringList SelectedMacs() const;
+  void SelectMacs(const QStringList& macs);
+  void OpenMenuFromKeyboard();
 
   TScoutix* product_;
   TIOObjList* list_ = nullptr;

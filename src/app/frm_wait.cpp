@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -103,8 +104,15 @@ void TfmWait::keyPressEvent(QKeyEvent* event) {
 
 void QtRestartWait::ShowModal() {
   ORV_TRACE("QtRestartWait::ShowModal");
-  TfmWait dlg(QApplication::activeWindow());
-  dlg.exec();
+  auto show = [] {
+    QWidget* over = QApplication::activeModalWidget();
+    TfmWait dlg(over ? over : QApplication::activeWindow());
+    dlg.exec();
+  };
+  // A batch run calls this from its worker thread: the countdown is shown on
+  // the window's thread and the worker waits until it has closed.
+  if (!qApp || QThread::currentThread() == qApp->thread()) show();
+  else QMetaObject::invokeMethod(qApp, show, Qt::BlockingQueuedConnection);
 }
 
 }  // namespace orv::ui

@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -58,6 +59,85 @@ constexpr ButtonMap kButtons[] = {
 };
 
 }  // namespace
+
+namespace {
+struct FileScriptState {
+  bool enabled = false;
+  std::deque<QString> answers;
+  std::vector<FileChoice> asked;
+};
+FileScriptState& Files() {
+  static FileScriptState s;
+  return s;
+}
+
+// A chooser that asks the close-query rule before it accepts a choice.
+class TFileDialog : public QFileDialog {
+ public:
+  TFileDialog(QWidget* parent, const FileChoice& c) : QFileDialog(parent, c.caption, c.directory), c_(c) {
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setAcceptMode(c.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    setFileMode(c.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // The close-query rule asks about missing files itself.
+    if (c.canClose && !c.save) setFileMode(QFileDialog::AnyFile);
+    if (c.save) setOption(QFileDialog::DontConfirmOverwrite, c.canClose != nullptr);
+    setNameFilters(NameFilters(c.filter));
+    setDefaultSuffix(c.defaultSuffix);
+  }
+  void accept() override {
+    const QStringList files = selectedFiles();
+    if (c_.canClose && !files.isEmpty() && !c_.canClose(files.front())) return;
+    QFileDialog::accept();
+  }
+
+ private:
+  FileChoice c_;
+};
+}  // namespace
+
+QStringList NameFilters(const QString& filter) {
+  QStringList out;
+  const QStringList parts = filter.split('|');
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    const QString& name = parts[i];
+    out << (name.contains('(') ? name : name + " (" + parts[i + 1] + ")");
+  }
+  if (out.isEmpty() && !filter.isEmpty()) out << filter;
+  return out;
+}
+
+QString ChooseFile(QWidget* parent, const FileChoice& choice) {
+  ORV_TRACE("ChooseFile");
+  FileScriptState& s = Files();
+  if (s.enabled) {
+    s.asked.push_back(choice);
+    while (!s.answers.empty()) {
+      QString path = s.answers.front();
+      s.answers.pop_front();
+      if (path.isEmpty()) return QString();
+      if (!choice.canClose || choice.canClose(path)) return path;
+    }
+    return QString();
+  }
+  TFileDialog dialog(parent, choice);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().front();
+}
+
+void FileScript::Enable() {
+  Files() = FileScriptState{};
+  Files().enabled = true;
+}
+void FileScript::Disable() { Files() = FileScriptState{}; }
+bool FileScript::Enabled() { return Files().enabled; }
+void FileScript::Answer(const QString& path) { Files().answers.push_back(path); }
+std::vector<FileChoice>& FileScript::Asked() { return Files().asked; }
+
+void SetAccessible(QWidget* widget, const QString& name) {
+  if (!widget) return;
+  widget->setAccessibleName(name);
+  if (widget->toolTip().isEmpty() && widget->property("text").toString().isEmpty()) widget->setToolTip(name);
+}
 
 void MessageScript::Enable() {
   Script() = ScriptState{};

@@ -5,7 +5,9 @@
 #include <QImage>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,41 @@ class MessageScript {
   static std::vector<ShownMessage>& Shown(); // every message since Enable
   static void Clear();                       // empty queue and record
 };
+
+// A file chooser: caption, a filter in the "Description|*.ext|..." form, the
+// extension added to a typed name without one, the folder to start in, and
+// the close-query rule (called with the chosen path; false keeps the chooser
+// open for another choice).
+struct FileChoice {
+  QString caption;
+  QString filter;
+  QString defaultSuffix;
+  QString directory;
+  bool save = false;
+  std::function<bool(const QString& path)> canClose;
+};
+
+// Shows the chooser modally; returns the chosen path, or an empty text when
+// the user cancelled.
+QString ChooseFile(QWidget* parent, const FileChoice& choice);
+// "Description|*.ext|Other|*.x" as Qt name filters ("Description (*.ext)").
+QStringList NameFilters(const QString& filter);
+
+// Scripting hook of the choosers, like MessageScript: while on, no chooser is
+// shown; each choice takes paths from the queue (an empty path cancels) until
+// one passes the close-query rule; an empty queue cancels.
+class FileScript {
+ public:
+  static void Enable();
+  static void Disable();
+  static bool Enabled();
+  static void Answer(const QString& path);
+  static std::vector<FileChoice>& Asked();  // every chooser opened since Enable
+};
+
+// Sets the accessible name of a widget to its caption or hint, so screen
+// readers and tests driving the window from outside find it.
+void SetAccessible(QWidget* widget, const QString& name);
 
 // Shows an error that escaped an event handler (the application's exception
 // display): its text in an error box with an OK button.

@@ -23,8 +23,10 @@
 #include <thread>
 #include <vector>
 
+#include "batch/batch_runner.h"
 #include "batch/config_text.h"
 #include "batch/firmware_file.h"
+#include "batch/operations_log.h"
 #include "cli/cli.h"
 #include "cli/device_batch.h"
 #include "common/trace.h"
@@ -43,6 +45,7 @@ namespace orv::cli {
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<StopToken*> g_token{nullptr};
 
 // Ctrl-C and SIGTERM are taken by one thread with sigwait, so no socket call
 // of a device exchange is ever interrupted: the device under way finishes.
@@ -63,6 +66,7 @@ class StopSignals {
         if (!g_stop.exchange(true))
           std::fprintf(stderr, "\nstopping: the device under way finishes, no further device starts\n");
         SearchStopped = true;
+        if (StopToken* t = g_token.load()) t->Request();
       }
     });
   }
@@ -257,6 +261,20 @@ std::string FinishMessage(Op op) {
   }
 }
 
+BatchOp ToBatchOp(Op op) {
+  switch (op) {
+    case Op::Restart: return BatchOp::Restart;
+    case Op::Reset: return BatchOp::Reset;
+    case Op::Locate: return BatchOp::Locate;
+    case Op::Unlock: return BatchOp::Unlock;
+    case Op::SetIp: return BatchOp::SetIp;
+    case Op::Upgrade: return BatchOp::Upgrade;
+    case Op::Export: return BatchOp::Export;
+    case Op::Import: return BatchOp::Import;
+  }
+  return BatchOp::Restart;
+}
+
 std::string ModelName(int32_t index) {
   if (index < 0 || static_cast<std::size_t>(index) >= kModelNameCount) return "";
   return NAME_MOD[index];
@@ -378,7 +396,6 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
     matched.insert(m->szMacAddress);
     rows.push_back({m.get(), ModelName(m->nModuleID)});
   }
-  std::vector<DeviceOutcome> outcomes;
   std::vector<DeviceOutcome> missing;
   for (const auto& w : wanted) {
     if (matched.count(w)) continue;
@@ -430,85 +447,92 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   TfmWait wait(&waitDisplay);
   SetRestartWait(&wait);
 
-  // The run: one device after the other.
-  bool stopped = false;
-  bool aborted = false;
+  // The run: one device after the other, through the runner the window uses.
+  BatchJob job;
+  job.op = ToBatchOp(op);
+  job.localIP = o.nic;
+  job.locateValue = o.locateValue;
+  job.unlockWithGiven = o.password.has_value();
+  job.pauseAfterMs = (op == Op::Restart || op == Op::Reset) ? 2000 : 0;
+  // Each device's entries go when its turn ends.
+  job.removeRouteAfterEach = true;
+  if (op == Op::Upgrade) job.firmware = std::make_shared<const FirmwareImage>(std::move(firmware));
+  if (op == Op::Import) job.config = std::make_shared<const std::vector<uint8_t>>(std::move(config));
+  std::vector<BatchDevice> devices;
   for (const Row& row : rows) {
-    if (g_stop) {
-      stopped = true;
-      break;
-    }
     TModNx9000& m = *row.module;
-    DeviceOutcome d;
+    BatchDevice d;
+    d.module = &m;
     d.mac = m.szMacAddress;
     d.ip = m.szConnection;
     d.model = row.model;
     d.serverName = m.szServerName;
+    d.firmware = m.szFirmwareVersion;
+    d.lockStatus = m.szLockStatus;
+    d.password = m.szPassword;
+    if (op == Op::SetIp) d.newAddress = newAddress[m.szMacAddress];
+    if (op == Op::Export)
+      d.exportPath = o.file.empty() ? ExportDevicePath(o.dir, row.model, m.szMacAddress) : o.file;
+    devices.push_back(std::move(d));
+  }
+  // A device already at its new address needs no traffic.
+  if (op == Op::SetIp) {
+    job.operation = [](BatchDevice& d, TProgressBar*) -> int32_t {
+      if (d.newAddress == d.ip) return 0;
+      uint32_t a = 0;
+      if (!ParseIPv4(d.newAddress, &a)) return RESULT_STEP_FAILED;
+      uint8_t bytes[4];
+      std::memcpy(bytes, &a, 4);  // network order: first octet first
+      return d.module->muChangeIP(bytes, d.password.c_str());
+    };
+  }
+  std::unique_ptr<CliProgress> progress;
+  BatchHooks hooks;
+  hooks.started = [&](std::size_t i, bool) {
+    if (op == Op::Upgrade)
+      progress = std::make_unique<CliProgress>(
+          devices[i].mac, static_cast<int32_t>(TransferBlocks(static_cast<uint32_t>(job.firmware->image.size()))));
+  };
+  hooks.progress = [&](std::size_t, int32_t pos) {
+    if (progress) progress->SetPosition(pos);
+  };
+  std::vector<DeviceOutcome> outcomes;
+  hooks.finished = [&](std::size_t i, const BatchResult& r) {
+    if (progress) {
+      progress->Done();
+      progress.reset();
+    }
+    const BatchDevice& bd = devices[i];
+    DeviceOutcome d;
+    d.mac = bd.mac;
+    d.ip = bd.ip;
+    d.model = bd.model;
+    d.serverName = bd.serverName;
     d.ran = true;
-    const char* pw = m.szPassword.c_str();
-
-    std::FILE* exportFile = nullptr;
-    if (op == Op::Export) {
-      d.file = o.file.empty() ? ExportDevicePath(o.dir, row.model, m.szMacAddress) : o.file;
-      exportFile = std::fopen(d.file.c_str(), "wb");
-      if (!exportFile) {
-        std::fprintf(stderr, "Open 'Export' file failed.\n(%s: %s)\n", d.file.c_str(), std::strerror(errno));
-        aborted = true;
-        break;
-      }
+    d.result = r.code;
+    d.blocks = r.blocks;
+    if (op == Op::Export) d.file = bd.exportPath;
+    if (op == Op::SetIp) {
+      d.note = "-> " + bd.newAddress;
+      if (bd.newAddress == bd.ip && r.code == 0) d.note = "already at " + bd.ip + ", nothing sent";
+      if (r.text != "Success" && r.text != "Fail")
+        d.note += r.text.empty() ? "  address mode not changeable" : "  " + r.text;
     }
-    AddDeviceRoute(o.nic, m.szConnection, m.szMacAddress);
-    switch (op) {
-      case Op::Restart: d.result = m.muRestart(pw); break;
-      case Op::Reset: d.result = m.muReset(pw); break;
-      case Op::Unlock: d.result = m.muUnlockDev(o.password.has_value(), pw); break;
-      case Op::Locate: {
-        uint8_t v[2] = {static_cast<uint8_t>(o.locateValue >> 8), static_cast<uint8_t>(o.locateValue)};
-        d.result = m.muLocateDev(v, pw);
-        break;
-      }
-      case Op::SetIp: {
-        const std::string& to = newAddress[m.szMacAddress];
-        d.note = "-> " + to;
-        if (to == m.szConnection) {
-          d.result = 0;
-          d.note = "already at " + to + ", nothing sent";
-          break;
-        }
-        in_addr_t a = inet_addr(to.c_str());
-        uint8_t bytes[4];
-        std::memcpy(bytes, &a, 4);  // network order: first octet first
-        d.result = m.muChangeIP(bytes, pw);
-        RemoveDeviceRoute(m.szConnection);
-        std::string text = ChangeIpResultText(d.result);
-        if (text != "Success" && text != "Fail") d.note += text.empty() ? "  address mode not changeable" : "  " + text;
-        break;
-      }
-      case Op::Upgrade: {
-        CliProgress progress(m.szMacAddress, static_cast<int32_t>(TransferBlocks(static_cast<uint32_t>(firmware.image.size()))));
-        progress.SetPosition(0);
-        d.result = m.muUgdFW(&progress, firmware.crc, static_cast<uint32_t>(firmware.image.size()),
-                             firmware.image.data(), pw);
-        d.blocks = progress.Position();
-        progress.Done();
-        break;
-      }
-      case Op::Export:
-        d.result = m.muExportDev(exportFile, pw);
-        std::fclose(exportFile);
-        break;
-      case Op::Import:
-        d.result = m.muImportDev(static_cast<uint32_t>(config.size()), config.data(), pw);
-        break;
-    }
-    if (op == Op::Restart || op == Op::Reset) std::this_thread::sleep_for(std::chrono::milliseconds(2000));
     if (!o.json) {
       std::cout << FormatDeviceLine(d) << "\n";
       std::cout.flush();
     }
     outcomes.push_back(std::move(d));
-  }
-  if (!stopped && g_stop && outcomes.size() < rows.size()) stopped = true;
+  };
+  StopToken token;
+  g_token = &token;
+  if (g_stop) token.Request();
+  OperationsLog log;
+  BatchSummary summary = RunBatch(job, devices, token, hooks, BatchRoutes::Host(), nullptr, &log);
+  g_token = nullptr;
+  const bool stopped = summary.stopped || (g_stop && outcomes.size() < rows.size() && !summary.aborted);
+  const bool aborted = summary.aborted;
+  if (aborted) std::fprintf(stderr, "%s\n", summary.abortMessage.c_str());
   SetRestartWait(nullptr);
   RemoveAllDeviceRoutes();
 
@@ -550,7 +574,7 @@ const char kCommon[] =
     "\n"
     "Prints one line per device: MAC, address, \"Success\" or \"Fail\" and the numeric\n"
     "result; progress, the restart countdown and a summary go to stderr. Each device\n"
-    "gets a host route (and static ARP entry) for its turn; all are removed at the end.\n"
+    "gets a host route (and static ARP entry) for its turn, removed when the turn ends.\n"
     "Ctrl-C stops after the device under way.\n"
     "Exit status: 0 every device succeeded, 1 some device failed or was not found,\n"
     "2 bad arguments or input (nothing contacted), 3 stopped.\n";

@@ -32,6 +32,9 @@ TfmWait::TfmWait(TWaitDisplay* display, TWaitClock* clock) : display_(display), 
 void TfmWait::ShowModal() {
   PumpingWaitClock realClock;
   TWaitClock* clock = clock_ ? clock_ : &realClock;
+  // Every restart gets the full countdown, also when one object serves a
+  // whole run of devices.
+  nCount = 6;
   if (display_) {
     display_->Opened();
     display_->ShowCount(nCount);

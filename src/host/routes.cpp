@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 #include <cstdlib>
 
 #include "common/trace.h"
@@ -20,6 +21,14 @@
 namespace orv {
 
 std::vector<tROUTENODE> RouteNodeList;
+
+namespace {
+// Batch runs add and remove device routes from their worker thread.
+std::recursive_mutex& RouteListMutex() {
+  static std::recursive_mutex m;
+  return m;
+}
+}  // namespace
 
 namespace {
 
@@ -335,6 +344,7 @@ bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP,
   uint32_t device = 0, local = 0;
   ParseOrNone(deviceIP, &device);
   ParseOrNone(localIP, &local);
+  std::lock_guard<std::recursive_mutex> guard(RouteListMutex());
   HoldRunLock();
   if (!macText.empty()) AddStaticArpEntry(device, local, macText);
   AddHostRoute(device, kAllOnes, local, local, DEVICE_ROUTE_METRIC);
@@ -344,6 +354,7 @@ bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP,
 
 bool RemoveDeviceRoute(const std::string& deviceIP) {
   ORV_TRACE("RemoveDeviceRoute");
+  std::lock_guard<std::recursive_mutex> guard(RouteListMutex());
   auto it = std::find_if(RouteNodeList.begin(), RouteNodeList.end(),
                          [&](const tROUTENODE& n) { return n.szDeviceIP == deviceIP; });
   if (it == RouteNodeList.end()) return false;
@@ -358,6 +369,7 @@ bool RemoveDeviceRoute(const std::string& deviceIP) {
 
 void RemoveAllDeviceRoutes() {
   ORV_TRACE("RemoveAllDeviceRoutes");
+  std::lock_guard<std::recursive_mutex> guard(RouteListMutex());
   for (const auto& n : RouteNodeList) {
     uint32_t device = 0, local = 0;
     ParseOrNone(n.szDeviceIP, &device);

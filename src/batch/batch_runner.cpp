@@ -1,0 +1,274 @@
+#include "batch/batch_runner.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "batch/operations_log.h"
+#include "common/trace.h"
+#include "host/interfaces.h"
+#include "host/routes.h"
+
+namespace orv {
+
+const char* BatchOpName(BatchOp op) {
+  switch (op) {
+    case BatchOp::Restart: return "Restart";
+    case BatchOp::Reset: return "Reset";
+    case BatchOp::Locate: return "Locate";
+    case BatchOp::Unlock: return "Unlock";
+    case BatchOp::SetIp: return "IP Change";
+    case BatchOp::Upgrade: return "Upgrade";
+    case BatchOp::Export: return "Export";
+    case BatchOp::Import: return "Import";
+  }
+  return "";
+}
+
+const char* BatchOpKey(BatchOp op) {
+  switch (op) {
+    case BatchOp::Restart: return "restart";
+    case BatchOp::Reset: return "reset";
+    case BatchOp::Locate: return "locate";
+    case BatchOp::Unlock: return "unlock";
+    case BatchOp::SetIp: return "set-ip";
+    case BatchOp::Upgrade: return "upgrade";
+    case BatchOp::Export: return "export";
+    case BatchOp::Import: return "import";
+  }
+  return "";
+}
+
+std::string BatchResultText(BatchOp op, int32_t code) {
+  if (code == 0) return "Success";
+  if (op == BatchOp::SetIp) {
+    switch (code) {
+      case 51: return "DHCP";
+      case 52: return "DHCPBOOTP";
+      case 53: return "BOOTP";
+      case 54: return "PPPOE";
+    }
+    if (code >= 50) return "";
+  }
+  return "Fail";
+}
+
+BatchRoutes BatchRoutes::Host() {
+  return {[](const std::string& l, const std::string& d, const std::string& m) {
+            return AddDeviceRoute(l, d, m);
+          },
+          [](const std::string& d) { RemoveDeviceRoute(d); }};
+}
+
+void BatchClock::SleepMs(int32_t ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+namespace {
+
+// The module's progress bar interface, reported through the hooks.
+class HookProgress : public TProgressBar {
+ public:
+  HookProgress(const BatchHooks& hooks, std::size_t index) : hooks_(hooks), index_(index) {}
+  int32_t Position() const override { return pos_; }
+  void SetPosition(int32_t p) override {
+    pos_ = p;
+    if (hooks_.progress) hooks_.progress(index_, p);
+  }
+
+ private:
+  const BatchHooks& hooks_;
+  std::size_t index_;
+  int32_t pos_ = 0;
+};
+
+std::string Dirname(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int32_t RunOperation(const BatchJob& job, BatchDevice& d, TProgressBar* progress,
+                     BatchResult& r, std::string* abort) {
+  if (job.operation) return job.operation(d, progress);
+  if (!d.module) return -1;
+  TIOModRemoteE& m = *d.module;
+  const char* pw = d.password.c_str();
+  switch (job.op) {
+    case BatchOp::Restart: return m.muRestart(pw);
+    case BatchOp::Reset: return m.muReset(pw);
+    case BatchOp::Unlock: return m.muUnlockDev(job.unlockWithGiven, pw);
+    case BatchOp::Locate: {
+      const uint8_t v[2] = {static_cast<uint8_t>(job.locateValue >> 8),
+                            static_cast<uint8_t>(job.locateValue)};
+      return m.muLocateDev(v, pw);
+    }
+    case BatchOp::SetIp: {
+      uint32_t a = 0;  // network order: the first octet goes first
+      if (!ParseIPv4(d.newAddress, &a)) {
+        r.note = "'" + d.newAddress + "' is not a dotted decimal address";
+        return RESULT_STEP_FAILED;
+      }
+      uint8_t bytes[4];
+      std::memcpy(bytes, &a, 4);
+      return m.muChangeIP(bytes, pw);
+    }
+    case BatchOp::Upgrade: {
+      if (!job.firmware) return RESULT_FW_FAILED;
+      const auto& img = job.firmware->image;
+      return m.muUgdFW(progress, job.firmware->crc, static_cast<uint32_t>(img.size()), img.data(), pw);
+    }
+    case BatchOp::Export: {
+      std::string error;
+      const int32_t code = ExportToFile(m, d.exportPath, pw, &error);
+      if (code < 0) *abort = "Open 'Export' file failed.\n(" + d.exportPath + ": " + error + ")";
+      else r.note = d.exportPath;
+      return code;
+    }
+    case BatchOp::Import: {
+      if (!job.config) return RESULT_STEP_FAILED;
+      return m.muImportDev(static_cast<uint32_t>(job.config->size()), job.config->data(), pw);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+int32_t ExportToFile(TIOModRemoteE& module, const std::string& path, const char* password,
+                     std::string* error) {
+  // Something that is not a regular file (a terminal, a pipe, /dev/null) is
+  // written directly; it cannot be replaced by renaming.
+  struct stat st {};
+  const bool direct = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+  std::string tmp = direct ? path : Dirname(path) + "/.orvistar-export-XXXXXX";
+  int fd = direct ? ::open(path.c_str(), O_WRONLY | O_CLOEXEC) : ::mkstemp(tmp.data());
+  if (fd < 0) {
+    if (error) *error = std::strerror(errno);
+    return -1;
+  }
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    if (error) *error = std::strerror(errno);
+    ::close(fd);
+    if (!direct) ::unlink(tmp.c_str());
+    return -1;
+  }
+  int32_t code = module.muExportDev(f, password);
+  // A write the disk refused reads as a failed export, never as success.
+  bool written = std::ferror(f) == 0 && std::fflush(f) == 0;
+  if (!direct) written = written && ::fsync(fd) == 0;
+  written = (std::fclose(f) == 0) && written;
+  if (code == 0 && !written) code = RESULT_EXPORT_FAILED;
+  if (direct) return code;
+  if (code == 0) {
+    // mkstemp makes the file 0600; an export is an ordinary file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(tmp.c_str(), 0666 & ~mask);
+    if (::rename(tmp.c_str(), path.c_str()) != 0) code = RESULT_EXPORT_FAILED;
+  }
+  if (code != 0) ::unlink(tmp.c_str());
+  return code;
+}
+
+BatchSummary RunBatch(const BatchJob& job, std::vector<BatchDevice>& devices, StopToken& stop,
+                      const BatchHooks& hooks, const BatchRoutes& routes, BatchClock* clock,
+                      OperationsLog* log) {
+  ORV_TRACE("RunBatch");
+  BatchClock realClock;
+  if (!clock) clock = &realClock;
+  BatchSummary s;
+  s.results.resize(devices.size());
+  const std::size_t closeAt = job.stopCloseCount ? job.stopCloseCount : devices.size();
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    // The last device cannot be stopped: close the token as its turn begins.
+    if (i + 1 >= closeAt) {
+      if (stop.Close()) {
+        s.stopped = true;
+        break;
+      }
+    }
+    if (stop.Requested()) {
+      s.stopped = true;
+      break;
+    }
+    BatchDevice& d = devices[i];
+    BatchResult& r = s.results[i];
+    if (hooks.started) hooks.started(i, i + 1 >= closeAt);
+    const auto t0 = std::chrono::steady_clock::now();
+    if (routes.add) routes.add(job.localIP, d.ip, d.mac);
+    HookProgress progress(hooks, i);
+    if (job.op == BatchOp::Upgrade) progress.SetPosition(0);
+    std::string abort;
+    r.code = RunOperation(job, d, &progress, r, &abort);
+    if (job.op == BatchOp::Upgrade) r.blocks = progress.Position();
+    // The IP change moves the device: its old route is of no more use.
+    if (routes.remove && (job.removeRouteAfterEach || job.op == BatchOp::SetIp)) routes.remove(d.ip);
+    if (!abort.empty()) {
+      s.aborted = true;
+      s.abortMessage = abort;
+      break;
+    }
+    r.ran = true;
+    r.text = BatchResultText(job.op, r.code);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    r.finishedAt = NowLocalText();
+    ++s.ran;
+    if (log) {
+      OperationRecord rec;
+      rec.nic = job.localIP;
+      rec.operation = BatchOpKey(job.op);
+      rec.mac = d.mac;
+      rec.address = d.ip;
+      rec.model = d.model;
+      rec.result = r.code;
+      rec.text = r.text.empty() ? "address mode not changeable" : r.text;
+      rec.seconds = r.seconds;
+      if (job.op == BatchOp::Upgrade && job.firmware) {
+        rec.imageSize = static_cast<int64_t>(job.firmware->image.size());
+        rec.imageCrc = job.firmware->crc;
+      }
+      log->Append(rec);
+    }
+    if (hooks.finished) hooks.finished(i, r);
+    clock->SleepMs(job.pauseAfterMs);
+  }
+  return s;
+}
+
+namespace {
+std::string CsvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+}  // namespace
+
+std::string BatchResultsCsv(const std::string& operationColumn, const std::vector<BatchDevice>& devices,
+                            const std::vector<BatchResult>& results) {
+  std::string out = "#,Server Name,Model,IP Address,MAC Address,Firmware Ver.,Status," +
+                    CsvField(operationColumn) + ",Finished\r\n";
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const BatchDevice& d = devices[i];
+    const BatchResult* r = i < results.size() ? &results[i] : nullptr;
+    const bool ran = r && r->ran;
+    out += std::to_string(i + 1) + "," + CsvField(d.serverName) + "," + CsvField(d.model) + "," +
+           CsvField(d.ip) + "," + CsvField(d.mac) + "," + CsvField(d.firmware) + "," +
+           CsvField(d.lockStatus) + "," + CsvField(ran ? r->text : "") + "," +
+           CsvField(ran ? r->finishedAt : "") + "\r\n";
+  }
+  return out;
+}
+
+}  // namespace orv

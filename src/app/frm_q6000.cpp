@@ -118,8 +118,10 @@ TfmQ6000::TfmQ6000(QWidget* owner, TScoutix* product) : QFrame(owner), product_(
   connect(lvVexil, &QTableWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     // A right-click on a row outside the selection selects that row alone.
     const QModelIndex at = lvVexil->indexAt(pos);
-    if (at.isValid() && !lvVexil->selectionModel()->isRowSelected(at.row(), QModelIndex()))
-      lvVexil->selectRow(at.row());
+    if (at.isValid() && !lvVexil->selectionModel()->isRowSelected(at.row(), QModelIndex())) {
+      lvVexil->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect |
+                                                         QItemSelectionModel::Rows);
+    }
     if (fmMain) fmMain->PopupDeviceMenu(lvVexil->viewport()->mapToGlobal(pos));
   });
   gl->addWidget(lvVexil);

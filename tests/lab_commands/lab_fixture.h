@@ -126,6 +126,7 @@ class LabTest : public ::testing::Test {
     std::filesystem::create_directories(dir_ / "logs");
     std::ofstream(dir_ / "fleet.json") << nlohmann::json{{"devices", devices}}.dump(1);
     setenv("ORVISTAR_SETTINGS", (dir_ / "settings.reg").c_str(), 1);
+    setenv("XDG_STATE_HOME", (dir_ / "state").c_str(), 1);
     Proc p = RunProc({LabScript(), "up", "--name", name_, "--fleet", (dir_ / "fleet.json").string(), "--logdir",
                       (dir_ / "logs").string()});
     ASSERT_EQ(p.status, 0) << p.err << p.out;

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   if (!dir.isValid()) return 2;
   g_settings = dir.filePath("system.reg").toStdString();
   qputenv("ORVISTAR_SETTINGS", QByteArray::fromStdString(g_settings));
+  qputenv("XDG_STATE_HOME", dir.path().toLocal8Bit());  // the operations log
   orv::ui::TApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

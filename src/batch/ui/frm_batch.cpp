@@ -380,6 +380,7 @@ void TfmUpgradeFirmware::UpgradeDeviceData() {
   BatchJob job;
   job.op = BatchOp::Upgrade;
   job.localIP = product_ ? product_->szHostIP : std::string();
+  image_ = image;
   job.firmware = std::move(image);
   // The last selected device cannot be stopped.
   job.stopCloseCount = product_ ? product_->SelectedList.size() : 0;

@@ -131,6 +131,8 @@ class TfmUpgradeFirmware : public TBatchListDialog {
   bool OpenDialog_FWCanClose(const QString& path);
   void UpgradeDeviceData();
   QString FirmwarePath() const { return szFirmwarePath_; }
+  // The image of the run (null before a file passed the checks).
+  const FirmwareImage* Image() const { return image_.get(); }
   static const char* const kFilter;
 
  protected:
@@ -140,6 +142,7 @@ class TfmUpgradeFirmware : public TBatchListDialog {
 
  private:
   QString szFirmwarePath_;
+  std::shared_ptr<const FirmwareImage> image_;
 };
 
 }  // namespace orv::ui

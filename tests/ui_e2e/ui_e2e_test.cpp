@@ -4,7 +4,12 @@
 // inner test drives the main window, the search dialog and the host tables.
 #include <unistd.h>
 
+#include <QAction>
+#include <QFile>
+#include <QMenu>
 #include <QPointer>
+#include <QScreen>
+#include <QToolButton>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
@@ -15,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -26,6 +33,7 @@
 #include "app/frm_q6000.h"
 #include "app/single_instance.h"
 #include "app/ui_support.h"
+#include "batch/ui/frm_batch.h"
 #include "discovery/ui/frm_search.h"
 #include "host/settings.h"
 
@@ -58,8 +66,9 @@ bool InnerRun() { return !Env("ORV_E2E_INNER").empty(); }
 
 // ---- outer: the lab and the virtual display --------------------------------
 
-TEST(WindowInLab, WalkAgainstDefaultFleet) {
-  if (InnerRun()) GTEST_SKIP() << "inner run";
+// Brings up a lab with `fleet`, runs the inner tests named by `filter` inside
+// it on a virtual X server, and checks that they passed.
+void RunInsideLab(const std::string& tag, const std::string& fleet, const std::string& filter) {
   std::string why;
   if (geteuid() != 0) why = "needs root (network namespaces)";
   else if (Shell("command -v xvfb-run >/dev/null && command -v xauth >/dev/null") != 0)
@@ -72,29 +81,39 @@ TEST(WindowInLab, WalkAgainstDefaultFleet) {
   }
   const std::string src = Env("ORV_SRC");
   const std::string lab = src + "/tools/lab/lab";
-  const std::string name = "te1e" + std::to_string(getpid());
+  const std::string name = "te1" + tag + std::to_string(getpid());
+  QTemporaryDir dir("/tmp/te1-e2e-XXXXXX");
+  ASSERT_TRUE(dir.isValid());
   struct Down {
     std::string cmd;
     ~Down() { Shell(cmd); }
   } down{lab + " down --name " + name + " >/dev/null"};
   std::string out;
-  ASSERT_EQ(Shell(lab + " up --name " + name + " --fleet " + src + "/tools/lab/fleets/default.json", &out), 0)
-      << out;
+  const std::string logs = dir.filePath("logs").toStdString();
+  ASSERT_EQ(Shell(lab + " up --name " + name + " --fleet " + fleet + " --logdir " + logs, &out), 0) << out;
 
-  QTemporaryDir dir("/tmp/te1-e2e-XXXXXX");
-  ASSERT_TRUE(dir.isValid());
   const std::string settings = dir.filePath("system.reg").toStdString();
   const std::string shots = src + "/docs/screenshots";
   const std::string cmd =
       lab + " exec --name " + name + " -- env ORV_E2E_INNER=1 QT_QPA_PLATFORM=xcb" +
-      " ORVISTAR_SETTINGS=" + settings + " ORV_SCREENSHOTS=" + shots +
+      " ORVISTAR_SETTINGS=" + settings + " ORV_SCREENSHOTS=" + shots + " ORV_LAB_LOGS=" + logs +
+      " XDG_STATE_HOME=" + dir.path().toStdString() + " ORV_WORK=" + dir.path().toStdString() +
       " LSAN_OPTIONS=suppressions=" + src + "/tests/lsan.supp" +
-      " xvfb-run -a -s '-screen 0 1280x800x24' " + SelfPath() +
-      " --gtest_filter=WindowInLab.Inner*";
+      " xvfb-run -a -s '-screen 0 1280x800x24' " + SelfPath() + " --gtest_filter=" + filter;
   const int rc = Shell(cmd, &out);
   std::printf("%s\n", out.c_str());
   EXPECT_EQ(rc, 0) << "inner run failed";
   EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos);
+}
+
+TEST(WindowInLab, WalkAgainstDefaultFleet) {
+  if (InnerRun()) GTEST_SKIP() << "inner run";
+  RunInsideLab("e", Env("ORV_SRC") + "/tools/lab/fleets/default.json", "WindowInLab.InnerWalk");
+}
+
+TEST(WindowInLab, BatchCommandsFromTheWindow) {
+  if (InnerRun()) GTEST_SKIP() << "inner run";
+  RunInsideLab("b", Env("ORV_SRC") + "/tools/lab/fleets/batch.json", "WindowInLab.InnerBatch");
 }
 
 // ---- inner: inside the workstation namespace -------------------------------
@@ -213,6 +232,167 @@ TEST(WindowInLab, InnerWalk) {
   delete w;
 }
 
+// ---- inner: the batch commands from the window ----------------------------------
+
+std::string DeviceLog(const std::string& mac) {
+  std::string out;
+  Shell("cat " + Env("ORV_LAB_LOGS") + "/" + mac + ".log", &out);
+  return out;
+}
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+TEST(WindowInLab, InnerBatch) {
+  ASSERT_TRUE(InnerRun()) << "runs inside the lab, started by BatchCommandsFromTheWindow";
+  using namespace orv;
+  using namespace orv::ui;
+  const QString shots = QString::fromStdString(Env("ORV_SCREENSHOTS"));
+  WriteRegString(szRegKeySystem, "NIC_IP", "10.77.0.1");
+  WriteRegInteger(szRegKeySystem, "Search_Timeout", 2);
+  MessageScript::Enable();
+  FileScript::Enable();
+
+  auto* w = new TfmMain();
+  fmMain = w;
+  // Every search dialog that comes up is started and left to end by itself.
+  QPointer<TfmSearch> search;
+  QTimer poll;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* d = qobject_cast<TfmSearch*>(QApplication::activeModalWidget());
+    if (!d || d == search) return;
+    search = d;
+    QTimer::singleShot(50, d, [d] { d->findChild<QPushButton*>("btnStartSearch")->click(); });
+  });
+  poll.start();
+  w->show();
+  w->activateWindow();
+  if (!QTest::qWaitFor([&] { return !w->bFirstActivate; }, 1000)) w->FormActivate();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->bReady && w->mScoutix; }, 60000));
+  QTableWidget* list = w->DeviceList()->List();
+  ASSERT_EQ(list->rowCount(), 4);
+  auto rowOf = [&](const char* mac) {
+    for (int r = 0; r < list->rowCount(); ++r)
+      if (list->item(r, 4)->text() == mac) return r;
+    return -1;
+  };
+  auto click = [&](const char* mac, Qt::MouseButton b, Qt::KeyboardModifiers m) {
+    const int r = rowOf(mac);
+    EXPECT_GE(r, 0) << mac;
+    QTest::mouseClick(list->viewport(), b, m, list->visualRect(list->model()->index(r, 1)).center());
+  };
+  auto action = [&](const char* name) { return w->findChild<QAction*>(name); };
+
+  // Runs `trigger`, which opens a batch dialog modally; when the dialog has
+  // finished, photographs it (if asked) and presses Exit. Returns the results.
+  auto runDialog = [&](const std::function<void()>& trigger, const QString& shot) {
+    std::vector<std::string> results;
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      auto* d = qobject_cast<TBatchListDialog*>(QApplication::activeModalWidget());
+      if (!d || !d->Finished()) return;
+      watch.stop();
+      for (int r = 0; r < d->lvVexil->rowCount(); ++r)
+        results.push_back(d->lvVexil->item(r, 4)->text().toStdString() + " " +
+                          d->lvVexil->item(r, 7)->text().toStdString());
+      if (!shot.isEmpty() && !shots.isEmpty()) d->grab().save(shots + "/" + shot);
+      QTest::mouseClick(d->btnExit, Qt::LeftButton);
+    });
+    watch.start();
+    trigger();
+    return results;
+  };
+
+  // Three of one model with Ctrl-click, one of them with its own password.
+  click("00-0A-1B-2C-4D-01", Qt::LeftButton, {});
+  click("00-0A-1B-2C-4D-02", Qt::LeftButton, Qt::ControlModifier);
+  click("00-0A-1B-2C-4D-03", Qt::LeftButton, Qt::ControlModifier);
+  EXPECT_EQ(w->mScoutix->SelectedList.size(), 3u);
+  EXPECT_TRUE(w->findChild<QToolButton*>("btnUpgrade")->isEnabled());
+  // Right-click in the selection opens the device menu for all three.
+  click("00-0A-1B-2C-4D-02", Qt::RightButton, {});
+  QMenu* menu = w->DeviceMenu();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 2000));
+  EXPECT_EQ(w->mScoutix->SelectedList.size(), 3u);
+  EXPECT_TRUE(action("FirmwareUpgrade1")->isEnabled());
+  QTest::qWait(200);
+  if (!shots.isEmpty()) {
+    // The whole screen: the menu is a window of its own.
+    QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+    const QRect area = w->frameGeometry().united(menu->geometry()).intersected(screen.rect());
+    screen.copy(area).save(shots + "/device_menu.png");
+  }
+  auto restart = runDialog(
+      [&] {
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action("muRemoteERestartModule")).center());
+      },
+      "");
+  EXPECT_EQ(restart, (std::vector<std::string>{"00-0A-1B-2C-4D-01 Success", "00-0A-1B-2C-4D-02 Success",
+                                               "00-0A-1B-2C-4D-03 Fail"}));
+  EXPECT_EQ(MessageScript::Shown().back().text, "'Restart' function has finished.");
+  EXPECT_EQ(Count(DeviceLog("00-0A-1B-2C-4D-01"), "note restart"), 1);
+  EXPECT_EQ(Count(DeviceLog("00-0A-1B-2C-4D-02"), "note restart"), 1);
+  EXPECT_EQ(Count(DeviceLog("00-0A-1B-2C-4D-03"), "note restart"), 0);  // refused the default password
+
+  // Mixed models: no firmware upgrade.
+  click("00-0A-1B-2C-4D-04", Qt::LeftButton, Qt::ControlModifier);
+  EXPECT_FALSE(w->findChild<QToolButton*>("btnUpgrade")->isEnabled());
+  menu->popup(QPoint(100, 100));
+  EXPECT_FALSE(action("FirmwareUpgrade1")->isEnabled());
+  EXPECT_TRUE(action("muRemoteERestartModule")->isEnabled());
+  menu->close();
+
+  // Two of one model: upgrade to an image that carries revision 3.1.4.
+  click("00-0A-1B-2C-4D-01", Qt::LeftButton, {});
+  click("00-0A-1B-2C-4D-02", Qt::LeftButton, Qt::ControlModifier);
+  std::vector<unsigned char> image(32 + 5000, 0x11);
+  std::memcpy(image.data(), "DAC!", 4);
+  image[4] = 0x14;  // minor 1, patch 4
+  image[5] = 3;     // major
+  std::memset(image.data() + 6, 0, 26);
+  image[12] = 15;
+  image[16] = 5000 & 0xFF;
+  image[17] = 5000 >> 8;
+  const uint16_t sum = static_cast<uint16_t>(5000 * 0x11);
+  image[20] = static_cast<unsigned char>(sum);
+  image[21] = static_cast<unsigned char>(sum >> 8);
+  const QString fw = QString::fromStdString(Env("ORV_WORK")) + "/new.q6p";
+  QFile f(fw);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
+  f.close();
+  FileScript::Answer(fw);
+  auto upgrade = runDialog([&] { QTest::mouseClick(w->findChild<QToolButton*>("btnUpgrade"), Qt::LeftButton); },
+                           "upgrade_dialog.png");
+  EXPECT_EQ(upgrade, (std::vector<std::string>{"00-0A-1B-2C-4D-01 Success", "00-0A-1B-2C-4D-02 Success"}));
+  EXPECT_EQ(MessageScript::Shown().back().text, "'Upgrade' function has finished.");
+  EXPECT_NE(DeviceLog("00-0A-1B-2C-4D-01").find("revision 3.1.4"), std::string::npos);
+
+  // After a new search (F5 in the list) the list shows the new firmware.
+  QTest::qWait(800);  // the devices come back from their restart
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_F5);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->bReady; }, 60000));
+  ASSERT_EQ(list->rowCount(), 4);
+  EXPECT_EQ(list->item(rowOf("00-0A-1B-2C-4D-01"), 7)->text(), "3.1.4");
+  EXPECT_EQ(list->item(rowOf("00-0A-1B-2C-4D-02"), 7)->text(), "3.1.4");
+  EXPECT_EQ(list->item(rowOf("00-0A-1B-2C-4D-03"), 7)->text(), "1.2.1");
+  // Each device operation left one line in the operations log.
+  std::string log;
+  Shell("cat " + Env("ORV_WORK") + "/orvistar/operations.jsonl", &log);
+  EXPECT_EQ(Count(log, "\"operation\":\"restart\""), 3);
+  EXPECT_EQ(Count(log, "\"operation\":\"upgrade\""), 2);
+
+  poll.stop();
+  MessageScript::Answer(MB_YES);
+  EXPECT_TRUE(w->close());
+  delete w;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -220,7 +400,7 @@ int main(int argc, char** argv) {
   orv::ui::TApplication app(argc, argv);
   // The inner half is started by the outer test with a filter of its own; it
   // is no test of its own in the listing.
-  if (!InnerRun()) ::testing::GTEST_FLAG(filter) = "-WindowInLab.Inner*";
+  if (!InnerRun()) ::testing::GTEST_FLAG(filter) = "-*.Inner*";
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -75,7 +75,7 @@ TBatchListDialog::TBatchListDialog(const Kind& kind, TIOProduct* product, QWidge
   lvVexil->setWordWrap(false);
   lvVexil->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   lvVexil->horizontalHeader()->setStretchLastSection(true);
-  const int widths[8] = {32, 150, 170, 115, 140, 90, 60, 80};
+  const int widths[8] = {32, 130, 160, 110, 140, 90, 60, 70};
   for (int c = 0; c < 8; ++c) lvVexil->setColumnWidth(c, widths[c]);
   lvVexil->verticalHeader()->setDefaultSectionSize(lvVexil->fontMetrics().height() + 6);
   SetAccessible(lvVexil, kind.caption + " devices");

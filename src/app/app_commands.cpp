@@ -16,6 +16,7 @@
 #include "app/ui_support.h"
 #include "common/trace.h"
 #include "batch/ui/frm_batch.h"
+#include "batch/ui/frm_ip_change.h"
 #include "host/routes.h"
 #include "host/ui/frm_nic.h"
 
@@ -280,9 +281,29 @@ void TfmMain::btnUpgradeClick() {
   dialog.exec();
 }
 
-void TfmMain::btnImportClick() {}
-void TfmMain::btnExportClick() {}
-void TfmMain::btnChangeIPClick() {}
+void TfmMain::btnImportClick() {
+  if (!mScoutix) return;
+  if (ShowMessage(this, "WARNING: Current IO and system settings will be overwritten.\n\nClick yes to confirm.",
+                  "Confirm", MsgIcon::Question, MB_YESNO) != MB_YES)
+    return;
+  TfmImport dialog(mScoutix.get(), this);
+  dialog.exec();
+}
+
+void TfmMain::btnExportClick() {
+  if (!mScoutix) return;
+  TfmExport dialog(mScoutix.get(), this);
+  dialog.exec();
+}
+
+void TfmMain::btnChangeIPClick() {
+  if (!mScoutix) return;
+  {
+    TfmIPChange dialog(mScoutix.get(), this);
+    dialog.exec();
+  }
+  if (RescanRequested) muRescanClick();
+}
 
 void TfmMain::muAddModuleClick() {
   QTreeWidgetItem* node = tvDAC->currentItem();

@@ -5,7 +5,11 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QDesktopServices>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QUrl>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -65,6 +69,7 @@ struct FileScriptState {
   bool enabled = false;
   std::deque<QString> answers;
   std::vector<FileChoice> asked;
+  std::vector<QString> opened;
 };
 FileScriptState& Files() {
   static FileScriptState s;
@@ -132,6 +137,28 @@ void FileScript::Disable() { Files() = FileScriptState{}; }
 bool FileScript::Enabled() { return Files().enabled; }
 void FileScript::Answer(const QString& path) { Files().answers.push_back(path); }
 std::vector<FileChoice>& FileScript::Asked() { return Files().asked; }
+std::vector<QString>& FileScript::Opened() { return Files().opened; }
+
+void OpenTextFile(const QString& path) {
+  if (Files().enabled) {
+    Files().opened.push_back(path);
+    return;
+  }
+  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+QString AskText(QWidget* parent, const QString& caption, const QString& label, const QString& initial) {
+  FileScriptState& s = Files();
+  if (s.enabled) {
+    if (s.answers.empty()) return QString();
+    QString a = s.answers.front();
+    s.answers.pop_front();
+    return a;
+  }
+  bool ok = false;
+  const QString text = QInputDialog::getText(parent, caption, label, QLineEdit::Normal, initial, &ok);
+  return ok ? text : QString();
+}
 
 void SetAccessible(QWidget* widget, const QString& name) {
   if (!widget) return;

@@ -89,7 +89,16 @@ class FileScript {
   static bool Enabled();
   static void Answer(const QString& path);
   static std::vector<FileChoice>& Asked();  // every chooser opened since Enable
+  static std::vector<QString>& Opened();    // files handed to the text editor
 };
+
+// Opens a text file in the desktop's default editor without waiting for it
+// (recorded instead while FileScript is on).
+void OpenTextFile(const QString& path);
+
+// Asks for one line of text; empty when cancelled. While FileScript is on,
+// the answer is the next queued one.
+QString AskText(QWidget* parent, const QString& caption, const QString& label, const QString& initial);
 
 // Sets the accessible name of a widget to its caption or hint, so screen
 // readers and tests driving the window from outside find it.

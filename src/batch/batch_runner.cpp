@@ -12,6 +12,7 @@
 
 #include "batch/operations_log.h"
 #include "common/trace.h"
+#include "discovery/ip_check.h"
 #include "host/interfaces.h"
 #include "host/routes.h"
 
@@ -57,6 +58,13 @@ std::string BatchResultText(BatchOp op, int32_t code) {
     if (code >= 50) return "";
   }
   return "Fail";
+}
+
+bool DeviceAddressBytes(const std::string& text, uint8_t out[4]) {
+  const std::optional<uint32_t> n = ParseIPText(text);
+  if (!n) return false;
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(*n >> (24 - 8 * i));
+  return true;
 }
 
 BatchRoutes BatchRoutes::Host() {
@@ -110,13 +118,11 @@ int32_t RunOperation(const BatchJob& job, BatchDevice& d, TProgressBar* progress
       return m.muLocateDev(v, pw);
     }
     case BatchOp::SetIp: {
-      uint32_t a = 0;  // network order: the first octet goes first
-      if (!ParseIPv4(d.newAddress, &a)) {
+      uint8_t bytes[4];
+      if (!DeviceAddressBytes(d.newAddress, bytes)) {
         r.note = "'" + d.newAddress + "' is not a dotted decimal address";
         return RESULT_STEP_FAILED;
       }
-      uint8_t bytes[4];
-      std::memcpy(bytes, &a, 4);
       return m.muChangeIP(bytes, pw);
     }
     case BatchOp::Upgrade: {

@@ -69,6 +69,11 @@ struct BatchResult {
 // (51 "DHCP", 52 "DHCPBOOTP", 53 "BOOTP", 54 "PPPOE", other codes from 50 up: "").
 std::string BatchResultText(BatchOp op, int32_t code);
 
+// The four bytes (first octet first) a device receives for an address text,
+// read the one way the address checks read it: four decimal parts, a leading
+// zero staying decimal ("010.1.1.1" is 10.1.1.1). False for anything else.
+bool DeviceAddressBytes(const std::string& text, uint8_t out[4]);
+
 // The host's route table as the runner uses it (tests replace it).
 struct BatchRoutes {
   std::function<bool(const std::string& localIP, const std::string& deviceIP,

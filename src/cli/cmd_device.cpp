@@ -3,7 +3,6 @@
 // are found with a search first, as the window finds them; each gets its route
 // before its turn; devices run one after the other; Ctrl-C acts as the Stop
 // button (the device under way finishes, no further one starts).
-#include <arpa/inet.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -479,10 +478,8 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   if (op == Op::SetIp) {
     job.operation = [](BatchDevice& d, TProgressBar*) -> int32_t {
       if (d.newAddress == d.ip) return 0;
-      uint32_t a = 0;
-      if (!ParseIPv4(d.newAddress, &a)) return RESULT_STEP_FAILED;
-      uint8_t bytes[4];
-      std::memcpy(bytes, &a, 4);  // network order: first octet first
+      uint8_t bytes[4];  // the same reading the address check made
+      if (!DeviceAddressBytes(d.newAddress, bytes)) return RESULT_STEP_FAILED;
       return d.module->muChangeIP(bytes, d.password.c_str());
     };
   }

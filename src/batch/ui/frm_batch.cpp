@@ -1,6 +1,10 @@
 #include "batch/ui/frm_batch.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileSystemModel>
+#include <QTreeView>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -17,6 +21,7 @@
 #include <algorithm>
 
 #include "app/ui_support.h"
+#include "batch/config_text.h"
 #include "batch/operations_log.h"
 #include "common/trace.h"
 #include "inventory/name_tables.h"
@@ -399,6 +404,233 @@ void TfmUpgradeFirmware::OnProgress(std::size_t, int32_t blocks) {
 void TfmUpgradeFirmware::OnFinished(std::size_t index, const BatchResult& result) {
   if (QTableWidgetItem* it = lvVexil->item(static_cast<int>(index), kResultColumn))
     it->setText(result.text.empty() ? QString() : QString::fromStdString(result.text));
+}
+
+// ---- folder chooser --------------------------------------------------------------
+
+TfmDirSel::TfmDirSel(QString& path, QWidget* parent) : QDialog(parent), path_(path) {
+  setObjectName("fmDirSel");
+  setWindowTitle("Export file path");
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint);
+  setModal(true);
+  resize(460, 420);
+  auto* layout = new QVBoxLayout(this);
+  DriveComboBox1 = new QComboBox(this);
+  DriveComboBox1->setObjectName("DriveComboBox1");
+  SetAccessible(DriveComboBox1, "Places");
+  // Where a Linux user keeps files: home, the root, mounted volumes.
+  QStringList places{QDir::homePath(), "/"};
+  for (const QString& base : {QString("/media"), QString("/mnt")}) {
+    for (const QFileInfo& d : QDir(base).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+      places << d.absoluteFilePath();
+      for (const QFileInfo& u : QDir(d.absoluteFilePath()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (base == "/media") places << u.absoluteFilePath();  // /media/USER/VOLUME
+    }
+  }
+  places.removeDuplicates();
+  DriveComboBox1->addItems(places);
+  layout->addWidget(DriveComboBox1);
+  model_ = new QFileSystemModel(this);
+  model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+  model_->setRootPath("/");
+  DirectoryListBox1 = new QTreeView(this);
+  DirectoryListBox1->setObjectName("DirectoryListBox1");
+  DirectoryListBox1->setModel(model_);
+  DirectoryListBox1->setHeaderHidden(true);
+  for (int c = 1; c < model_->columnCount(); ++c) DirectoryListBox1->hideColumn(c);
+  SetAccessible(DirectoryListBox1, "Folders");
+  layout->addWidget(DirectoryListBox1, 1);
+  Label_Path = new QLabel(this);
+  Label_Path->setObjectName("Label_Path");
+  Label_Path->setTextFormat(Qt::PlainText);
+  SetAccessible(Label_Path, "Folder");
+  layout->addWidget(Label_Path);
+  auto* buttons = new QHBoxLayout();
+  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
+  BitBtn1->setObjectName("BitBtn1");
+  BitBtn1->setDefault(true);
+  SetAccessible(BitBtn1, "OK");
+  BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), "Cancel", this);
+  BitBtn2->setObjectName("BitBtn2");
+  SetAccessible(BitBtn2, "Cancel");
+  buttons->addStretch();
+  buttons->addWidget(BitBtn1);
+  buttons->addWidget(BitBtn2);
+  layout->addLayout(buttons);
+  connect(BitBtn1, &QPushButton::clicked, this, &TfmDirSel::BitBtn1Click);
+  connect(BitBtn2, &QPushButton::clicked, this, &TfmDirSel::BitBtn2Click);
+  connect(DirectoryListBox1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& i) { Label_Path->setText(model_->filePath(i)); });
+  connect(DriveComboBox1, &QComboBox::currentTextChanged, this, &TfmDirSel::ShowFolder);
+  ShowFolder(QDir::currentPath());  // starts at the process's current folder
+}
+
+void TfmDirSel::ShowFolder(const QString& folder) {
+  const QModelIndex i = model_->index(folder);
+  DirectoryListBox1->setCurrentIndex(i);
+  DirectoryListBox1->scrollTo(i);
+  Label_Path->setText(folder);
+}
+
+void TfmDirSel::BitBtn1Click() {
+  path_ = Label_Path->text();
+  accept();
+}
+
+void TfmDirSel::BitBtn2Click() {
+  path_.clear();
+  QDialog::reject();
+}
+
+QString TfmDirSel::Choose(QWidget* parent) {
+  FileChoice c;
+  c.caption = "Export file path";
+  if (FileScript::Enabled()) return ChooseFile(parent, c);  // the script answers the folder
+  QString path;
+  TfmDirSel d(path, parent);
+  d.exec();
+  return path;
+}
+
+// ---- export and import ----------------------------------------------------------
+
+TfmExport::TfmExport(TIOProduct* product, QWidget* parent)
+    : TBatchListDialog({"fmExport", "Export Server", "Export", BatchOp::Export, 200, 0,
+                        "Export configuration completed.", "Export"},
+                       product, parent) {}
+
+bool TfmExport::SaveDialog_ExportCanClose(const QString& path) {
+  szPath_ = QString::fromStdString(ExportWithTxtExtension(path.toStdString()));
+  if (!QFileInfo::exists(szPath_)) return true;
+  return ShowMessage(this, "The file already exists. Do you want to replace it?", "Warning", MsgIcon::Warning,
+                     MB_YESNO) == MB_YES;
+}
+
+void TfmExport::Timer1Timer() {
+  TBatchListDialog::Timer1Timer();
+  auto cancelled = [this] {
+    ShowMessage(this, "'Export' function was cancelled.", "Information", MsgIcon::Information, MB_OK);
+    BitBtn_Stop->setEnabled(false);
+    btnExit->setEnabled(true);
+    finished_ = true;
+    emit runFinished();
+  };
+  if (devices_.size() == 1) {
+    FileChoice c;
+    c.caption = "Save As";
+    c.filter = "text file (*.txt)|*.txt";
+    c.defaultSuffix = "txt";
+    c.directory = QString::fromStdString(ExportSingleFileName(devices_[0].model));
+    c.save = true;
+    c.canClose = [this](const QString& p) { return SaveDialog_ExportCanClose(p); };
+    if (ChooseFile(this, c).isEmpty()) return cancelled();
+  } else {
+    szPath_ = TfmDirSel::Choose(this);
+    if (szPath_.isEmpty()) return cancelled();
+    ShowMessage(this, "the export file naming format is qx62xx_MAC address.txt.\n\nSave path: " + szPath_, "",
+                MsgIcon::None, MB_OK);
+  }
+  ExportDeviceData();
+}
+
+void TfmExport::ExportDeviceData() {
+  ORV_TRACE("TfmExport::ExportDeviceData");
+  for (BatchDevice& d : devices_) {
+    d.exportPath = devices_.size() == 1
+                       ? szPath_.toLocal8Bit().toStdString()
+                       : ExportDevicePath(szPath_.toLocal8Bit().toStdString(), d.model, d.mac);
+  }
+  BatchJob job;
+  job.op = BatchOp::Export;
+  job.localIP = product_ ? product_->szHostIP : std::string();
+  StartRun(std::move(job));
+}
+
+void TfmExport::OnEnded(const BatchSummary& summary) {
+  if (worker_.joinable()) worker_.join();
+  running_ = false;
+  summary_ = summary;
+  if (summary.aborted) {
+    // A file that cannot be made ends the run; the bar keeps its position.
+    ShowMessage(this, "Open 'Export' file failed.", "Error", MsgIcon::Error, MB_OK);
+    BitBtn_Stop->setEnabled(false);
+    btnExit->setEnabled(true);
+    btnSaveResults->setEnabled(summary_.ran > 0);
+    finished_ = true;
+    emit runFinished();
+    return;
+  }
+  if (!summary.stopped) {
+    BitBtn_Stop->setEnabled(false);
+    const bool oneGood = devices_.size() == 1 && summary.results[0].ran && summary.results[0].code == 0;
+    if (oneGood) {
+      if (ShowMessage(this, "Export configuration completed.\n\nDo you want to open the configuration text file?",
+                      "Confirm", MsgIcon::Question, MB_YESNO) == MB_YES)
+        OpenTextFile(QString::fromLocal8Bit(devices_[0].exportPath.c_str()));
+    } else {
+      ShowMessage(this, kind_.finishMessage, "Information", MsgIcon::Information, MB_OK);
+    }
+  }
+  EnterFinished();
+}
+
+TfmImport::TfmImport(TIOProduct* product, QWidget* parent)
+    : TBatchListDialog({"fmImport", "Import Server", "Import", BatchOp::Import, 200, 0,
+                        "Import configuration completed.", "Import"},
+                       product, parent) {}
+
+bool TfmImport::OpenDialog_ImportCanClose(const QString& path) {
+  szPath_ = path;
+  if (QFileInfo::exists(path)) return true;
+  return ShowMessage(this, "The file does not exist. Do you want to check again?", "Warning", MsgIcon::Warning,
+                     MB_YESNO) == MB_NO;
+}
+
+void TfmImport::Timer1Timer() {
+  TBatchListDialog::Timer1Timer();
+  FileChoice c;
+  c.caption = "Open";
+  c.filter = "text file (*.txt )|*.txt";
+  c.canClose = [this](const QString& p) { return OpenDialog_ImportCanClose(p); };
+  if (ChooseFile(this, c).isEmpty()) {
+    btnExit->setEnabled(true);
+    ShowMessage(this, "'Import' function was cancelled.", "Information", MsgIcon::Information, MB_OK);
+    finished_ = true;
+    emit runFinished();
+    return;
+  }
+  bool update = false;
+  if (devices_.size() < 2) {
+    update = ShowMessage(this, "Do you want to update network settings (IP, Gateway, etc.), too?", "Confirm",
+                         MsgIcon::Question, MB_YESNO) == MB_YES;
+  } else {
+    ShowMessage(this, "The device network setting will not update.", "Information", MsgIcon::Information, MB_OK);
+  }
+  ImportDeviceData(update);
+}
+
+void TfmImport::ImportDeviceData(bool updateNetwork) {
+  ORV_TRACE("TfmImport::ImportDeviceData");
+  auto text = std::make_shared<std::vector<uint8_t>>();
+  auto stopHere = [this](const QString& message) {
+    ShowMessage(this, message, "Error", MsgIcon::Error, MB_OK);
+    BitBtn_Stop->setEnabled(false);
+    btnExit->setEnabled(true);
+    finished_ = true;
+    emit runFinished();
+  };
+  if (LoadConfigFile(szPath_.toLocal8Bit().toStdString(), *text) != ConfigLoad::Ok)
+    return stopHere("Open 'Import' file failed.");
+  // The first row's model decides for all rows; nothing is written on a mismatch.
+  if (!devices_.empty() && !ConfigModelMatches(*text, devices_[0].model))
+    return stopHere("Import file does not match the model type.");
+  ApplyNetConfigRule(*text, updateNetwork);  // the file on disk stays as it is
+  text_ = text;
+  BatchJob job;
+  job.op = BatchOp::Import;
+  job.localIP = product_ ? product_->szHostIP : std::string();
+  job.config = std::move(text);
+  StartRun(std::move(job));
 }
 
 }  // namespace orv::ui

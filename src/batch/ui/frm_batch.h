@@ -13,7 +13,10 @@
 #include "batch/batch_runner.h"
 #include "inventory/io_product.h"
 
+class QComboBox;
+class QFileSystemModel;
 class QLabel;
+class QTreeView;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
@@ -143,6 +146,67 @@ class TfmUpgradeFirmware : public TBatchListDialog {
  private:
   QString szFirmwarePath_;
   std::shared_ptr<const FirmwareImage> image_;
+};
+
+// The folder chooser of a multi-device export: delivers one folder, or an
+// empty text when the user cancelled.
+class TfmDirSel : public QDialog {
+  Q_OBJECT
+ public:
+  TfmDirSel(QString& path, QWidget* parent = nullptr);
+  // Shows the chooser (scripted through FileScript while that is on).
+  static QString Choose(QWidget* parent);
+
+  QComboBox* DriveComboBox1;
+  QTreeView* DirectoryListBox1;
+  QLabel* Label_Path;
+  QPushButton* BitBtn1;
+  QPushButton* BitBtn2;
+
+ public slots:
+  void BitBtn1Click();
+  void BitBtn2Click();
+
+ protected:
+  void reject() override { BitBtn2Click(); }
+
+ private:
+  void ShowFolder(const QString& folder);
+  QString& path_;
+  QFileSystemModel* model_;
+};
+
+class TfmExport : public TBatchListDialog {
+  Q_OBJECT
+ public:
+  explicit TfmExport(TIOProduct* product, QWidget* parent = nullptr);
+  void Timer1Timer() override;
+  // The save dialog's close-query rule: ".txt" appended when the name has
+  // none (exact case); an existing file asks to be replaced.
+  bool SaveDialog_ExportCanClose(const QString& path);
+  void ExportDeviceData();
+  QString Path() const { return szPath_; }
+
+ protected:
+  void OnEnded(const BatchSummary& summary) override;
+
+ private:
+  QString szPath_;
+};
+
+class TfmImport : public TBatchListDialog {
+  Q_OBJECT
+ public:
+  explicit TfmImport(TIOProduct* product, QWidget* parent = nullptr);
+  void Timer1Timer() override;
+  bool OpenDialog_ImportCanClose(const QString& path);
+  void ImportDeviceData(bool updateNetwork);
+  // The text sent to the devices (after the network rule).
+  const std::vector<uint8_t>* Text() const { return text_.get(); }
+
+ private:
+  QString szPath_;
+  std::shared_ptr<const std::vector<uint8_t>> text_;
 };
 
 }  // namespace orv::ui

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QPointer>
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,7 @@
 #include "app/single_instance.h"
 #include "app/ui_support.h"
 #include "batch/ui/frm_batch.h"
+#include "batch/ui/frm_ip_change.h"
 #include "discovery/ui/frm_search.h"
 #include "host/settings.h"
 
@@ -274,7 +277,7 @@ TEST(WindowInLab, InnerBatch) {
   if (!QTest::qWaitFor([&] { return !w->bFirstActivate; }, 1000)) w->FormActivate();
   ASSERT_TRUE(QTest::qWaitFor([&] { return w->bReady && w->mScoutix; }, 60000));
   QTableWidget* list = w->DeviceList()->List();
-  ASSERT_EQ(list->rowCount(), 4);
+  ASSERT_EQ(list->rowCount(), 6);
   auto rowOf = [&](const char* mac) {
     for (int r = 0; r < list->rowCount(); ++r)
       if (list->item(r, 4)->text() == mac) return r;
@@ -383,10 +386,79 @@ TEST(WindowInLab, InnerBatch) {
   list->setFocus();
   QTest::keyClick(list, Qt::Key_F5);
   ASSERT_TRUE(QTest::qWaitFor([&] { return w->bReady; }, 60000));
-  ASSERT_EQ(list->rowCount(), 4);
+  ASSERT_EQ(list->rowCount(), 6);
   EXPECT_EQ(list->item(rowOf("00-0A-1B-2C-4D-01"), 7)->text(), "3.1.4");
   EXPECT_EQ(list->item(rowOf("00-0A-1B-2C-4D-02"), 7)->text(), "3.1.4");
   EXPECT_EQ(list->item(rowOf("00-0A-1B-2C-4D-03"), 7)->text(), "1.2.1");
+  // Export two devices into a folder, then import one of the files into one
+  // device, declining the network settings.
+  const QString work = QString::fromStdString(Env("ORV_WORK"));
+  QDir().mkpath(work + "/export");
+  click("00-0A-1B-2C-4D-01", Qt::LeftButton, {});
+  click("00-0A-1B-2C-4D-02", Qt::LeftButton, Qt::ControlModifier);
+  FileScript::Answer(work + "/export");
+  auto exported = runDialog([&] { QTest::mouseClick(w->findChild<QToolButton*>("btnExport"), Qt::LeftButton); }, "");
+  EXPECT_EQ(exported, (std::vector<std::string>{"00-0A-1B-2C-4D-01 Success", "00-0A-1B-2C-4D-02 Success"}));
+  const QString file2 = work + "/export/qx7710_00-0A-1B-2C-4D-02.txt";
+  ASSERT_TRUE(QFile::exists(work + "/export/qx7710_00-0A-1B-2C-4D-01.txt"));
+  ASSERT_TRUE(QFile::exists(file2));
+  click("00-0A-1B-2C-4D-01", Qt::LeftButton, {});
+  MessageScript::Answer(MB_YES);  // settings will be overwritten
+  MessageScript::Answer(MB_NO);   // update network settings, too?
+  FileScript::Answer(file2);
+  auto imported = runDialog([&] { QTest::mouseClick(w->findChild<QToolButton*>("btnImport"), Qt::LeftButton); }, "");
+  EXPECT_EQ(imported, std::vector<std::string>{"00-0A-1B-2C-4D-01 Success"});
+  {
+    // The blocks the device received (function 116 into the import register).
+    std::string text;
+    std::istringstream lines(DeviceLog("00-0A-1B-2C-4D-01"));
+    for (std::string line; std::getline(lines, line);) {
+      const auto at = line.find(" tcp ");
+      if (at == std::string::npos) continue;
+      const std::string hex = line.substr(at + 5);
+      if (hex.size() > 26 && hex.substr(14, 6) == "74800c")
+        text += QByteArray::fromHex(QByteArray::fromStdString(hex.substr(26))).toStdString();
+    }
+    EXPECT_NE(text.find("NET_CONFIG_OVERWRITE=0\r\nIP_MODE=0\r\nIP_ADDRESS=10.77.0.42"), std::string::npos) << text;
+    const std::string log1 = DeviceLog("00-0A-1B-2C-4D-01");
+    EXPECT_NE(log1.find("configuration imported"), std::string::npos);
+    EXPECT_EQ(log1.find("network settings pending"), std::string::npos);
+  }
+
+  // The two brand-new devices at the factory address get their own
+  // addresses in one grid, from a free lab address on.
+  QTest::qWait(800);
+  click("00-0A-1B-2C-4D-05", Qt::LeftButton, {});
+  click("00-0A-1B-2C-4D-06", Qt::LeftButton, Qt::ControlModifier);
+  EXPECT_EQ(w->mScoutix->SelectedList.size(), 2u);
+  bool filled = false;
+  QTimer grid;
+  grid.setInterval(50);
+  QObject::connect(&grid, &QTimer::timeout, [&] {
+    auto* d = qobject_cast<TfmIPChange*>(QApplication::activeModalWidget());
+    if (!d) return;
+    if (!filled) {
+      filled = true;
+      FileScript::Answer("10.77.0.61");
+      QTest::mouseClick(d->btnFill, Qt::LeftButton);
+      QTest::qWait(100);
+      if (!shots.isEmpty()) d->grab().save(shots + "/ip_grid.png");
+      EXPECT_EQ(d->xgIP->item(0, 0)->text(), "*1");
+      QTest::mouseClick(d->BitBtn_Sumit, Qt::LeftButton);  // confirmation: Yes
+    } else if (d->Finished()) {
+      grid.stop();
+      QTest::mouseClick(d->btnExit, Qt::LeftButton);  // a new search: Yes
+    }
+  });
+  grid.start();
+  QTest::mouseClick(w->findChild<QToolButton*>("btnChangeIP"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->bReady; }, 60000));
+  ASSERT_EQ(list->rowCount(), 6);
+  std::vector<std::string> moved = {list->item(rowOf("00-0A-1B-2C-4D-05"), 3)->text().toStdString(),
+                                    list->item(rowOf("00-0A-1B-2C-4D-06"), 3)->text().toStdString()};
+  std::sort(moved.begin(), moved.end());
+  EXPECT_EQ(moved, (std::vector<std::string>{"10.77.0.61", "10.77.0.62"}));
+
   // Each device operation left one line in the operations log.
   std::string log;
   Shell("cat " + Env("ORV_WORK") + "/orvistar/operations.jsonl", &log);

@@ -104,6 +104,18 @@ std::string Dirname(const std::string& path) {
 
 int32_t RunOperation(const BatchJob& job, BatchDevice& d, TProgressBar* progress,
                      BatchResult& r, std::string* abort) {
+  if (job.op == BatchOp::Export) {
+    std::string error;
+    const int32_t code = ExportToFile(
+        [&](std::FILE* f) {
+          if (job.exportTransfer) return job.exportTransfer(d, f);
+          return d.module ? d.module->muExportDev(f, d.password.c_str()) : RESULT_EXPORT_FAILED;
+        },
+        d.exportPath, &error);
+    if (code < 0) *abort = "Open 'Export' file failed.\n(" + d.exportPath + ": " + error + ")";
+    else r.note = d.exportPath;
+    return code;
+  }
   if (job.operation) return job.operation(d, progress);
   if (!d.module) return -1;
   TIOModRemoteE& m = *d.module;
@@ -130,13 +142,7 @@ int32_t RunOperation(const BatchJob& job, BatchDevice& d, TProgressBar* progress
       const auto& img = job.firmware->image;
       return m.muUgdFW(progress, job.firmware->crc, static_cast<uint32_t>(img.size()), img.data(), pw);
     }
-    case BatchOp::Export: {
-      std::string error;
-      const int32_t code = ExportToFile(m, d.exportPath, pw, &error);
-      if (code < 0) *abort = "Open 'Export' file failed.\n(" + d.exportPath + ": " + error + ")";
-      else r.note = d.exportPath;
-      return code;
-    }
+    case BatchOp::Export: return -1;  // above
     case BatchOp::Import: {
       if (!job.config) return RESULT_STEP_FAILED;
       return m.muImportDev(static_cast<uint32_t>(job.config->size()), job.config->data(), pw);
@@ -148,6 +154,11 @@ int32_t RunOperation(const BatchJob& job, BatchDevice& d, TProgressBar* progress
 }  // namespace
 
 int32_t ExportToFile(TIOModRemoteE& module, const std::string& path, const char* password,
+                     std::string* error) {
+  return ExportToFile([&](std::FILE* f) { return module.muExportDev(f, password); }, path, error);
+}
+
+int32_t ExportToFile(const std::function<int32_t(std::FILE*)>& transfer, const std::string& path,
                      std::string* error) {
   // Something that is not a regular file (a terminal, a pipe, /dev/null) is
   // written directly; it cannot be replaced by renaming.
@@ -166,7 +177,7 @@ int32_t ExportToFile(TIOModRemoteE& module, const std::string& path, const char*
     if (!direct) ::unlink(tmp.c_str());
     return -1;
   }
-  int32_t code = module.muExportDev(f, password);
+  int32_t code = transfer(f);
   // A write the disk refused reads as a failed export, never as success.
   bool written = std::ferror(f) == 0 && std::fflush(f) == 0;
   if (!direct) written = written && ::fsync(fd) == 0;

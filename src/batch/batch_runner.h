@@ -5,6 +5,7 @@
 // runner itself is synchronous; the caller chooses the thread it runs on, and
 // the hooks are called on that thread.
 #include <atomic>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -103,8 +104,11 @@ struct BatchJob {
   // The stop token closes when device i begins with i + 1 >= this count
   // (0: the number of devices).
   std::size_t stopCloseCount = 0;
-  // The device operation; empty: the module's own command for `op`.
+  // The device operation; empty: the module's own command for `op`. An
+  // export always goes through the file rule of ExportToFile; exportTransfer
+  // replaces only the device's part of it (empty: the module's muExportDev).
   std::function<int32_t(BatchDevice& device, TProgressBar* progress)> operation;
+  std::function<int32_t(BatchDevice& device, std::FILE* file)> exportTransfer;
 };
 
 struct BatchHooks {
@@ -131,6 +135,9 @@ BatchSummary RunBatch(const BatchJob& job, std::vector<BatchDevice>& devices, St
 // the final name only when the transfer and every write succeeded. Returns the
 // device result, or -1 with *error set when the temporary file cannot be made.
 int32_t ExportToFile(TIOModRemoteE& module, const std::string& path, const char* password,
+                     std::string* error);
+// The same with the device's part handed in.
+int32_t ExportToFile(const std::function<int32_t(std::FILE*)>& transfer, const std::string& path,
                      std::string* error);
 
 // The results of a run as CSV: a header line, then per device

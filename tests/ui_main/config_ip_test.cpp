@@ -106,11 +106,9 @@ TEST_F(ConfigTest, SingleExportNamesReplaceQuestionAndOpening) {
   ui::FileScript::Answer(existing);
   ui::FileScript::Answer(dir.filePath("result"));
   ui::MessageScript::Answer(ui::MB_YES);     // open the file?
+  const auto exportOp = [&](BatchDevice&, std::FILE* f) { return module.muExportDev(f, ""); };
   auto& d = Open<ui::TfmExport>();
-  d.deviceOperation = [&](BatchDevice& dev, TProgressBar*) {
-    std::string error;
-    return ExportToFile(module, dev.exportPath, "", &error);
-  };
+  d.exportTransfer = exportOp;
   Run(d);
   EXPECT_EQ(ui::FileScript::Asked().at(0).directory, "qx7710.txt");  // the suggested name
   EXPECT_EQ(ui::FileScript::Asked().at(0).filter, "text file (*.txt)|*.txt");
@@ -133,7 +131,7 @@ TEST_F(ConfigTest, SingleExportNamesReplaceQuestionAndOpening) {
   ui::MessageScript::Answer(ui::MB_YES);  // replace result.txt
   ui::FileScript::Answer(dir.filePath("result.txt"));
   auto& f = Open<ui::TfmExport>();
-  f.deviceOperation = d.deviceOperation;
+  f.exportTransfer = exportOp;
   Run(f);
   EXPECT_EQ(Results(f), Strings{"Fail"});
   EXPECT_EQ(Read(dir.filePath("result.txt")), "MOD_TYPE=K7710\r\nIP_ADDRESS=1\r\n");
@@ -157,11 +155,9 @@ TEST_F(ConfigTest, FolderExportCancelAndUnwritableFolder) {
   const QString old = dir.filePath("qx7710_00-0A-00-00-00-03.txt");
   std::ofstream(old.toStdString()) << "old";
   ui::FileScript::Answer(dir.path());
+  const auto exportOp = [&](BatchDevice&, std::FILE* f) { return module.muExportDev(f, ""); };
   auto& d = Open<ui::TfmExport>();
-  d.deviceOperation = [&](BatchDevice& dev, TProgressBar*) {
-    std::string error;
-    return ExportToFile(module, dev.exportPath, "", &error);
-  };
+  d.exportTransfer = exportOp;
   Run(d);
   EXPECT_EQ(Messages(), (Strings{"the export file naming format is qx62xx_MAC address.txt.\n\nSave path: " +
                                      dir.path().toStdString(),
@@ -174,7 +170,7 @@ TEST_F(ConfigTest, FolderExportCancelAndUnwritableFolder) {
   ui::MessageScript::Clear();
   ui::FileScript::Answer(dir.filePath("missing"));
   auto& u = Open<ui::TfmExport>();
-  u.deviceOperation = d.deviceOperation;
+  u.exportTransfer = exportOp;
   Run(u);
   EXPECT_EQ(Messages().back(), "Open 'Export' file failed.");
   EXPECT_EQ(Results(u), (Strings{"", ""}));

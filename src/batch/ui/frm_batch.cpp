@@ -57,8 +57,8 @@ QString StopMessage(const QString& name) {
 }  // namespace
 
 TBatchListDialog::TBatchListDialog(const Kind& kind, TIOProduct* product, QWidget* parent)
-    : QDialog(parent), kind_(kind), product_(product), list_(product ? &product->IOObjList : nullptr),
-      routes(BatchDialogRoutes()) {
+    : QDialog(parent), routes(BatchDialogRoutes()), kind_(kind), product_(product),
+      list_(product ? &product->IOObjList : nullptr) {
   ORV_TRACE("TBatchListDialog::TBatchListDialog");
   setObjectName(kind.objectName);
   setWindowTitle(kind.caption);
@@ -543,6 +543,7 @@ void TfmExport::ExportDeviceData() {
   BatchJob job;
   job.op = BatchOp::Export;
   job.localIP = product_ ? product_->szHostIP : std::string();
+  job.exportTransfer = exportTransfer;
   StartRun(std::move(job));
 }
 

@@ -186,6 +186,8 @@ class TfmExport : public TBatchListDialog {
   bool SaveDialog_ExportCanClose(const QString& path);
   void ExportDeviceData();
   QString Path() const { return szPath_; }
+  // Test hook: the device's part of each export (empty: the module's).
+  std::function<int32_t(BatchDevice&, std::FILE*)> exportTransfer;
 
  protected:
   void OnEnded(const BatchSummary& summary) override;

@@ -1,5 +1,7 @@
 #include "cli/device_batch.h"
 
+#include "batch/batch_runner.h"
+
 #include <cctype>
 #include <cstdio>
 
@@ -42,17 +44,7 @@ AddressChange ParseAddressChange(const std::string& arg) {
   return {*mac, arg.substr(eq + 1)};
 }
 
-std::string ChangeIpResultText(int32_t result) {
-  switch (result) {
-    case 0: return "Success";
-    case 51: return "DHCP";
-    case 52: return "DHCPBOOTP";
-    case 53: return "BOOTP";
-    case 54: return "PPPOE";
-  }
-  if (result >= 50) return "";
-  return "Fail";
-}
+std::string ChangeIpResultText(int32_t result) { return BatchResultText(BatchOp::SetIp, result); }
 
 std::string FormatDeviceLine(const DeviceOutcome& o) {
   std::string line = o.mac + "  " + (o.ip.empty() ? "-" : o.ip) + "  ";

@@ -31,37 +31,15 @@ struct RecordingClock : BatchClock {
   }
 };
 
-class BatchCommandsTest : public MainWindowTest {
+class BatchCommandsTest : public BatchDialogTest {
  protected:
   void SetUp() override {
-    MainWindowTest::SetUp();
-    ui::FileScript::Enable();
-    // No test may touch the host's route table.
-    savedRoutes_ = ui::BatchDialogRoutes();
-    ui::BatchDialogRoutes() = {[this](const std::string&, const std::string& ip, const std::string&) {
-                                 std::lock_guard<std::mutex> g(mutex_);
-                                 added.push_back(ip);
-                                 return true;
-                               },
-                               nullptr};
+    BatchDialogTest::SetUp();
     // Models 0 and 4: K7710-GPRS-C and Tramix 4410-5-RJ45-C.
     found = {Device(0, "10.0.0.3", "00-0A-00-00-00-03", "c"), Device(4, "10.0.0.1", "00-0A-00-00-00-01", "a"),
              Device(0, "10.0.0.2", "00-0A-00-00-00-02", "b"), Device(0, "10.0.0.4", "00-0A-00-00-00-04", "d")};
     Start();
   }
-  void TearDown() override {
-    ui::FileScript::Disable();
-    ui::BatchDialogRoutes() = savedRoutes_;
-    MainWindowTest::TearDown();
-  }
-  static Strings Messages() {
-    Strings out;
-    for (const auto& m : ui::MessageScript::Shown()) out.push_back(m.text.toStdString());
-    return out;
-  }
-  std::mutex mutex_;
-  Strings added;  // device routes the dialogs asked for
-  BatchRoutes savedRoutes_;
   QTableWidget* List() { return window->DeviceList()->List(); }
   int RowOf(const std::string& mac) {
     for (int r = 0; r < List()->rowCount(); ++r)
@@ -76,15 +54,6 @@ class BatchCommandsTest : public MainWindowTest {
   bool On(const char* name) {
     if (auto* a = window->findChild<QAction*>(name)) return a->isEnabled();
     return window->findChild<QToolButton*>(name)->isEnabled();
-  }
-  Strings Results(ui::TBatchListDialog& d) {
-    Strings out;
-    for (int r = 0; r < d.lvVexil->rowCount(); ++r) out.push_back(d.lvVexil->item(r, 7)->text().toStdString());
-    return out;
-  }
-  void Run(ui::TBatchListDialog& d) {
-    d.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return d.Finished(); }, 10000));
   }
 };
 
@@ -303,7 +272,7 @@ TEST_F(UpgradeTest, ImageWithTrailingBytesGoesToEveryDevice) {
   EXPECT_EQ(startValues, (std::vector<int>{0, 0, 0}));
   EXPECT_EQ(dlg->PB_Speed->maximum(), 502 / 230);
   EXPECT_EQ(Results(*dlg), (Strings{"Success", "Fail", "Success"}));
-  EXPECT_EQ(added, (Strings{"10.0.0.3", "10.0.0.2", "10.0.0.4"}));
+  EXPECT_EQ(events, (Strings{"add 10.0.0.3", "add 10.0.0.2", "add 10.0.0.4"}));
   EXPECT_EQ(Messages(), Strings{"'Upgrade' function has finished."});
   EXPECT_TRUE(dlg->btnSaveResults->isEnabled());
   // Save Results: a CSV with one row per device.

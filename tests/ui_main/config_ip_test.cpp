@@ -42,37 +42,19 @@ std::string Read(const QString& path) {
   return s.str();
 }
 
-class ConfigTest : public MainWindowTest {
+class ConfigTest : public BatchDialogTest {
  protected:
   void SetUp() override {
-    MainWindowTest::SetUp();
-    ui::FileScript::Enable();
-    savedRoutes_ = ui::BatchDialogRoutes();
-    ui::BatchDialogRoutes() = {[this](const std::string&, const std::string& ip, const std::string&) {
-                                 std::lock_guard<std::mutex> g(mutex_);
-                                 events.push_back("add " + ip);
-                                 return true;
-                               },
-                               [this](const std::string& ip) {
-                                 std::lock_guard<std::mutex> g(mutex_);
-                                 events.push_back("remove " + ip);
-                               }};
+    BatchDialogTest::SetUp();
     found = {Device(0, "10.0.0.1", "00-0A-00-00-00-01", "a"), Device(0, "10.0.0.2", "00-0A-00-00-00-02", "b"),
              Device(0, "10.0.0.3", "00-0A-00-00-00-03", "c"), Device(4, "10.0.0.9", "00-0A-00-00-00-09", "t")};
     Start();
   }
   void TearDown() override {
     dlg.reset();
-    ui::FileScript::Disable();
-    ui::BatchDialogRoutes() = savedRoutes_;
-    MainWindowTest::TearDown();
+    BatchDialogTest::TearDown();
   }
   void Select(Strings macs) { window->mScoutix->SelectedList = std::move(macs); }
-  static Strings Messages() {
-    Strings out;
-    for (const auto& m : ui::MessageScript::Shown()) out.push_back(m.text.toStdString());
-    return out;
-  }
   template <typename D>
   D& Open() {
     dlg.reset();
@@ -80,20 +62,8 @@ class ConfigTest : public MainWindowTest {
     dlg.reset(d);
     return *d;
   }
-  void Run(ui::TBatchListDialog& d) {
-    d.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return d.Finished(); }, 10000));
-  }
-  Strings Results(ui::TBatchListDialog& d) {
-    Strings out;
-    for (int r = 0; r < d.lvVexil->rowCount(); ++r) out.push_back(d.lvVexil->item(r, 7)->text().toStdString());
-    return out;
-  }
   QTemporaryDir dir;
   std::unique_ptr<ui::TBatchListDialog> dlg;
-  std::mutex mutex_;
-  Strings events;
-  BatchRoutes savedRoutes_;
 };
 
 TEST_F(ConfigTest, SingleExportNamesReplaceQuestionAndOpening) {

@@ -3,10 +3,13 @@
 // dialog replaced by a script that "finds" prepared records, messages scripted.
 #include <QApplication>
 #include <QFile>
+#include <QTableWidget>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "app/frm_main.h"
 #include "app/frm_q6000.h"
 #include "app/ui_support.h"
+#include "batch/ui/frm_batch.h"
 #include "comm/transaction.h"
 #include "discovery/search_engine.h"
 #include "host/interfaces.h"
@@ -111,6 +115,50 @@ class MainWindowTest : public ::testing::Test {
  private:
   std::string savedNic_;
   ui::HostOps savedOps_;
+};
+
+// The batch dialogs' tests: scripted choosers, device routes recorded as
+// "add IP" / "remove IP" instead of touching the host's table.
+class BatchDialogTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    ui::FileScript::Enable();
+    savedRoutes_ = ui::BatchDialogRoutes();
+    ui::BatchDialogRoutes() = {[this](const std::string&, const std::string& ip, const std::string&) {
+                                 std::lock_guard<std::mutex> g(mutex_);
+                                 events.push_back("add " + ip);
+                                 return true;
+                               },
+                               [this](const std::string& ip) {
+                                 std::lock_guard<std::mutex> g(mutex_);
+                                 events.push_back("remove " + ip);
+                               }};
+  }
+  void TearDown() override {
+    ui::FileScript::Disable();
+    ui::BatchDialogRoutes() = savedRoutes_;
+    MainWindowTest::TearDown();
+  }
+  static std::vector<std::string> Messages() {
+    std::vector<std::string> out;
+    for (const auto& m : ui::MessageScript::Shown()) out.push_back(m.text.toStdString());
+    return out;
+  }
+  static void Run(ui::TBatchListDialog& d) {
+    d.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return d.Finished(); }, 10000));
+  }
+  static std::vector<std::string> Results(ui::TBatchListDialog& d) {
+    std::vector<std::string> out;
+    for (int r = 0; r < d.lvVexil->rowCount(); ++r) out.push_back(d.lvVexil->item(r, 7)->text().toStdString());
+    return out;
+  }
+  std::mutex mutex_;
+  std::vector<std::string> events;  // device routes the dialogs asked for
+
+ private:
+  BatchRoutes savedRoutes_;
 };
 
 }  // namespace orv::maintest

@@ -188,6 +188,14 @@ void TBatchListDialog::FormActivate() {
 
 void TBatchListDialog::Timer1Timer() { Timer1->stop(); }
 
+BatchJob TBatchListDialog::PlainJob() const {
+  BatchJob job;
+  job.op = kind_.op;
+  job.localIP = product_ ? product_->szHostIP : std::string();
+  job.pauseAfterMs = kind_.pauseMs;
+  return job;
+}
+
 void TBatchListDialog::StartRun(BatchJob job) {
   ORV_TRACE("TBatchListDialog::StartRun");
   if (deviceOperation) job.operation = deviceOperation;
@@ -304,13 +312,7 @@ void TfmRestart::Timer1Timer() {
   RestartDeviceData();
 }
 
-void TfmRestart::RestartDeviceData() {
-  BatchJob job;
-  job.op = BatchOp::Restart;
-  job.localIP = product_ ? product_->szHostIP : std::string();
-  job.pauseAfterMs = kind_.pauseMs;
-  StartRun(std::move(job));
-}
+void TfmRestart::RestartDeviceData() { StartRun(PlainJob()); }
 
 TfmReset::TfmReset(TIOProduct* product, QWidget* parent)
     : TBatchListDialog({"fmReset", "Reset Server", "Reset", BatchOp::Reset, 200, 2000,
@@ -322,13 +324,7 @@ void TfmReset::Timer1Timer() {
   ResetDeviceData();
 }
 
-void TfmReset::ResetDeviceData() {
-  BatchJob job;
-  job.op = BatchOp::Reset;
-  job.localIP = product_ ? product_->szHostIP : std::string();
-  job.pauseAfterMs = kind_.pauseMs;
-  StartRun(std::move(job));
-}
+void TfmReset::ResetDeviceData() { StartRun(PlainJob()); }
 
 void TfmReset::btnExitClick() {
   RescanRequested = ShowMessage(this, "Do you want to initiate a new search for the device now?",
@@ -382,9 +378,7 @@ void TfmUpgradeFirmware::UpgradeDeviceData() {
     return;
   }
   PB_Speed->setMaximum(FirmwareProgressMax(static_cast<uint32_t>(image->image.size())));
-  BatchJob job;
-  job.op = BatchOp::Upgrade;
-  job.localIP = product_ ? product_->szHostIP : std::string();
+  BatchJob job = PlainJob();
   image_ = image;
   job.firmware = std::move(image);
   // The last selected device cannot be stopped.
@@ -540,9 +534,7 @@ void TfmExport::ExportDeviceData() {
                        ? szPath_.toLocal8Bit().toStdString()
                        : ExportDevicePath(szPath_.toLocal8Bit().toStdString(), d.model, d.mac);
   }
-  BatchJob job;
-  job.op = BatchOp::Export;
-  job.localIP = product_ ? product_->szHostIP : std::string();
+  BatchJob job = PlainJob();
   job.exportTransfer = exportTransfer;
   StartRun(std::move(job));
 }
@@ -627,9 +619,7 @@ void TfmImport::ImportDeviceData(bool updateNetwork) {
     return stopHere("Import file does not match the model type.");
   ApplyNetConfigRule(*text, updateNetwork);  // the file on disk stays as it is
   text_ = text;
-  BatchJob job;
-  job.op = BatchOp::Import;
-  job.localIP = product_ ? product_->szHostIP : std::string();
+  BatchJob job = PlainJob();
   job.config = std::move(text);
   StartRun(std::move(job));
 }

@@ -80,6 +80,8 @@ class TBatchListDialog : public QDialog {
   void btnSaveResultsClick();
 
  protected:
+  // The dialog's operation with the product's interface and its pause.
+  BatchJob PlainJob() const;
   // Starts the runner with the dialog's devices.
   void StartRun(BatchJob job);
   // Enters the finished state: Stop off, bar full, Exit on.

@@ -254,9 +254,7 @@ void TfmIPChange::BitBtn_SumitClick() {
   devices_ = std::move(run);
   PB_Speed->setMaximum(static_cast<int>(devices_.size()));
   PB_Speed->setValue(0);
-  BatchJob job;
-  job.op = BatchOp::SetIp;
-  job.localIP = product_ ? product_->szHostIP : std::string();
+  BatchJob job = PlainJob();
   job.stopCloseCount = static_cast<std::size_t>(-1);  // Stop stays available to the end
   StartRun(std::move(job));
 }

@@ -132,6 +132,7 @@ void TfmMain::BuildForm() {
   p1->setContentsMargins(0, 0, 0, 0);
   tvDAC = new QTreeWidget(Panel1);
   tvDAC->setObjectName("tvDAC");
+  tvDAC->setAccessibleName("Inventory tree");
   tvDAC->setHeaderHidden(true);
   tvDAC->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tvDAC->setSelectionMode(QAbstractItemView::SingleSelection);

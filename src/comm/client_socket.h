@@ -1,7 +1,7 @@
 #pragma once
 // The command connection of a device module: a TCP client socket with host
 // and port, plus the one worker thread that does its blocking work (connect
-// and request/reply exchanges) while the caller waits and pumps events.
+// and request/reply exchanges) while the caller waits.
 #include <atomic>
 #include <cstdint>
 #include <memory>

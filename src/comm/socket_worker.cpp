@@ -10,7 +10,6 @@
 #include <chrono>
 #include <string>
 
-#include "comm/event_pump.h"
 #include "comm/exchange.h"
 #include "comm/worker_thread.h"
 #include "common/trace.h"
@@ -147,23 +146,17 @@ void SocketWorker::StartExchange(const uint8_t* request, int32_t requestLength, 
 
 void SocketWorker::Wait(int32_t abortAfterMs) {
   using Clock = std::chrono::steady_clock;
-  EventPump* pump = GetEventPump();
-  if (!pump && abortAfterMs < 0) {
+  if (abortAfterMs < 0) {
     done_.Wait(-1);
     return;
   }
-  const auto abortAt = Clock::now() + std::chrono::milliseconds(abortAfterMs < 0 ? 0 : abortAfterMs);
-  bool aborted = abortAfterMs < 0;
+  const auto abortAt = Clock::now() + std::chrono::milliseconds(abortAfterMs);
+  bool aborted = false;
   while (!done_.IsSet()) {
-    if (pump) {
-      pump->Pump();
-      if (done_.IsSet()) break;
-    }
-    int32_t slice = pump ? pump->IntervalMs() : -1;
+    int32_t slice = -1;
     if (!aborted) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(abortAt - Clock::now()).count();
-      const int32_t toAbort = left < 0 ? 0 : static_cast<int32_t>(left);
-      if (slice < 0 || toAbort < slice) slice = toAbort;
+      slice = left < 0 ? 0 : static_cast<int32_t>(left);
     }
     if (done_.Wait(slice)) break;
     if (!aborted && Clock::now() >= abortAt) {
@@ -200,7 +193,6 @@ void SocketWorker::RunExchange() {
 
 bool RunSocketConnect(ClientSocket& socket) {
   if (socket.Connected()) return true;
-  BusyCursor busy;
   const int32_t limit = nSocketTimeout > 0 ? nSocketTimeout : 1;
   ORV_TRACE("Connect " + socket.Host() + ":" + std::to_string(socket.Port()) +
             ", Timeout=" + std::to_string(limit));

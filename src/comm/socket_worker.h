@@ -1,6 +1,6 @@
 #pragma once
 // Runs the blocking socket work of a ClientSocket on its worker thread while
-// the calling thread waits for completion and keeps pumping events.
+// the calling thread waits for completion.
 #include <cstdint>
 
 #include "comm/client_socket.h"

@@ -34,7 +34,7 @@ class SocketWorker {
   // The first `sent` request bytes are already written by the caller.
   void StartExchange(const uint8_t* request, int32_t requestLength, int32_t sent, uint8_t* reply,
                      int32_t replyLength, int32_t limitMs);
-  // Waits until the job is done, pumping events in between. With abortAfterMs
+  // Waits until the job is done. With abortAfterMs
   // >= 0, a job still running after that long is aborted once (connect only).
   void Wait(int32_t abortAfterMs);
   int32_t Result() const { return result_; }

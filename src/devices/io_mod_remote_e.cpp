@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "comm/event_pump.h"
 #include "common/trace.h"
 #include "devices/password.h"
 #include "devices/wait_dialog.h"
@@ -93,7 +92,6 @@ int32_t TIOModRemoteE::RestartOrReset(const char* password, uint16_t value, int3
   uint8_t reply[kReplyBuffer] = {};
   int32_t result = failCode;
   {
-    BusyCursor busy;
     if (!Login(ChoosePassword(password), reply)) {
       result = RESULT_LOGIN_FAILED;
     } else if (ModbusTransaction(8, DIAG_RESTART_SUBFUNCTION, value, nullptr, reply, true, 0,
@@ -121,7 +119,6 @@ int32_t TIOModRemoteE::muUnlockDev(bool useGivenPassword, const char* password) 
   uint8_t reply[kReplyBuffer] = {};
   int32_t result = RESULT_LOGIN_FAILED;
   {
-    BusyCursor busy;
     const char* chosen = useGivenPassword ? (password ? password : "") : kDefaultPassword;
     if (Login(chosen, reply)) result = RESULT_OK;
   }
@@ -134,7 +131,6 @@ int32_t TIOModRemoteE::muLocateDev(const uint8_t* value, const char* password) {
   uint8_t reply[kReplyBuffer] = {};
   int32_t result = RESULT_LOCATE_FAILED;
   {
-    BusyCursor busy;
     if (!Login(ChoosePassword(password), reply)) {
       result = RESULT_LOGIN_FAILED;
     } else {
@@ -155,7 +151,6 @@ int32_t TIOModRemoteE::muChangeIP(const uint8_t* address, const char* password) 
   int32_t result = RESULT_STEP_FAILED;
   bool restart = false;
   {
-    BusyCursor busy;
     if (!Login(ChoosePassword(password), reply)) {
       result = RESULT_LOGIN_FAILED;
     } else if (ModbusTransaction(3, REG_ADDRESS_MODE, 1, nullptr, reply, true, kCommandTimeoutMs,
@@ -196,7 +191,6 @@ bool TIOModRemoteE::WriteBlocks(uint32_t reg, const uint8_t* data, uint32_t leng
     }
     remaining -= n;
     if (progressBar) progressBar->SetPosition(progressBar->Position() + 1);
-    PumpEvents();
   }
   return true;
 }
@@ -208,7 +202,6 @@ int32_t TIOModRemoteE::muUgdFW(TProgressBar* progressBar, uint16_t crc, uint32_t
   uint8_t reply[kReplyBuffer] = {};
   int32_t result = RESULT_FW_FAILED;
   {
-    BusyCursor busy;
     if (!Login(ChoosePassword(password), reply)) {
       result = RESULT_LOGIN_FAILED;
     } else {
@@ -270,7 +263,6 @@ int32_t TIOModRemoteE::muImportDev(uint32_t length, const uint8_t* text, const c
   uint8_t reply[kReplyBuffer] = {};
   int32_t result = RESULT_STEP_FAILED;
   {
-    BusyCursor busy;
     if (!Login(ChoosePassword(password), reply)) {
       result = RESULT_LOGIN_FAILED;
     } else {
@@ -304,7 +296,6 @@ int32_t TIOModRemoteE::muExportDev(std::FILE* file, const char* password) {
   uint8_t reply[kReplyBuffer] = {};
   int32_t result = RESULT_EXPORT_FAILED;
   {
-    BusyCursor busy;
     if (!Login(ChoosePassword(password), reply)) {
       result = RESULT_LOGIN_FAILED;
     } else if (ModbusTransaction(3, REG_EXPORT_LENGTH, 1, nullptr, reply, true, kCommandTimeoutMs,
@@ -325,8 +316,7 @@ int32_t TIOModRemoteE::muExportDev(std::FILE* file, const char* password) {
         }
         if (file) std::fwrite(reply + 9, 1, n, file);  // outcome not examined
         remaining -= n;
-        PumpEvents();
-      }
+          }
       if (result == RESULT_OK && ModbusTransaction(6, REG_EXPORT_CLOSE, 0, nullptr, reply, true,
                                                    kCommandTimeoutMs, false) < 1) {
         result = RESULT_EXPORT_FAILED;

@@ -5,32 +5,20 @@
 #include <chrono>
 #include <thread>
 
-#include "comm/event_pump.h"
 
 namespace orv {
 namespace {
 std::atomic<TRestartWait*> g_wait{nullptr};
 }
 
-void PumpingWaitClock::WaitMs(int32_t ms) {
-  using Clock = std::chrono::steady_clock;
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    PumpEvents();
-    const auto now = Clock::now();
-    if (now >= end) return;
-    auto slice = end - now;
-    if (EventPump* pump = GetEventPump()) {
-      slice = std::min<Clock::duration>(slice, std::chrono::milliseconds(pump->IntervalMs()));
-    }
-    std::this_thread::sleep_for(slice);
-  }
+void SleepingWaitClock::WaitMs(int32_t ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 TfmWait::TfmWait(TWaitDisplay* display, TWaitClock* clock) : display_(display), clock_(clock) {}
 
 void TfmWait::ShowModal() {
-  PumpingWaitClock realClock;
+  SleepingWaitClock realClock;
   TWaitClock* clock = clock_ ? clock_ : &realClock;
   // Every restart gets the full countdown, also when one object serves a
   // whole run of devices.

@@ -27,15 +27,16 @@ class TWaitClock {
   virtual void WaitMs(int32_t ms) = 0;
 };
 
-// Real clock: waits ms while pumping events (comm/event_pump.h).
-class PumpingWaitClock : public TWaitClock {
+// Real clock: sleeps. Device work runs off the window's thread, so nothing
+// needs to be pumped while it waits.
+class SleepingWaitClock : public TWaitClock {
  public:
   void WaitMs(int32_t ms) override;
 };
 
 class TfmWait : public TRestartWait {
  public:
-  // Null display: nothing shown. Null clock: PumpingWaitClock.
+  // Null display: nothing shown. Null clock: SleepingWaitClock.
   explicit TfmWait(TWaitDisplay* display = nullptr, TWaitClock* clock = nullptr);
   void ShowModal() override;  // shows 6, then 5 .. 0 a second apart, then closes
   int32_t nCount = 6;

@@ -6,7 +6,6 @@
 #include <chrono>
 
 #include "comm/client_socket.h"
-#include "comm/event_pump.h"
 #include "comm/scripted_peer.h"
 #include "comm/socket_worker.h"
 #include "comm/transaction.h"
@@ -249,28 +248,6 @@ TEST_F(TransactionTest, LateReplyBytesAreNotTakenForTheNextReply) {
   EXPECT_EQ(Transact(6, 2, 2, nullptr, true, 1000), 12);
   EXPECT_EQ(reply_[1], 1);  // transaction id of the second request
   EXPECT_EQ(reply_[11], 2);
-}
-
-class CountingPump : public EventPump {
- public:
-  void Pump() override { ++pumps; }
-  void BeginBusy() override { ++busy; }
-  void EndBusy() override { --busy; }
-  int pumps = 0;
-  int busy = 0;
-};
-
-TEST_F(TransactionTest, WaitingPumpsEventsWithoutBusyPolling) {
-  CountingPump pump;
-  SetEventPump(&pump);
-  ScriptedPeer peer([](const Bytes&, int, int) { return PeerAction::NoReply(); });
-  Point(peer);
-  EXPECT_EQ(Transact(6, 1, 1, nullptr, true, 400), -1);
-  SetEventPump(nullptr);
-  // About one pump per interval (15 ms), far from one per millisecond.
-  EXPECT_GE(pump.pumps, 5);
-  EXPECT_LE(pump.pumps, 120);
-  EXPECT_EQ(pump.busy, 0);
 }
 
 }  // namespace

@@ -90,6 +90,11 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
   BuildCommands();
   // Restarting devices show their countdown over the window.
   SetRestartWait(&restartWait_);
+  // A module's UpdateMenu enables the restart and reset entries.
+  SetDeviceMenuHook([this] {
+    muRemoteERestartModule->setEnabled(true);
+    muRemoteEResetModule->setEnabled(true);
+  });
   FormCreate();
 }
 
@@ -102,6 +107,7 @@ TfmMain::~TfmMain() {
   }
   if (fmMain == this) fmMain = nullptr;
   if (GetRestartWait() == &restartWait_) SetRestartWait(nullptr);
+  SetDeviceMenuHook(nullptr);
 }
 
 void TfmMain::BuildForm() {

@@ -97,6 +97,15 @@ TEST_F(BatchCommandsTest, SelectionFollowsTheListAcrossSortAndRefill) {
   window->mScoutix->SelectedList.clear();
   window->muModRemoteEPopup();
   EXPECT_FALSE(On("btnExport"));
+  // A module's UpdateMenu enables restart and reset only.
+  for (TIOObject* o : window->mScoutix->IOObjList)
+    if (o && o->nIOType == IOTYPE_MODULE) {
+      static_cast<TIOMod*>(o)->UpdateMenu();
+      break;
+    }
+  EXPECT_TRUE(On("muRemoteERestartModule"));
+  EXPECT_TRUE(On("muRemoteEResetModule"));
+  EXPECT_FALSE(On("FirmwareUpgrade1"));
 }
 
 TEST_F(BatchCommandsTest, PopUpMenusFromListTreeAndKeyboard) {

@@ -274,6 +274,14 @@ TEST_F(IPChangeTest, MarksRefusalsAndConfirmation) {
   editor->set->click();
   EXPECT_EQ(Mark(d, 0), "*1");
   EXPECT_TRUE(d.BitBtn_Sumit->isEnabled());
+  // Enter takes the entry and never also presses Submit, the default button.
+  editor->edit->setText("10.0.0.51");
+  QTest::keyClick(editor->edit, Qt::Key_Return);
+  EXPECT_EQ(Cell(d, 0), "10.0.0.51");
+  EXPECT_TRUE(Messages().empty());
+  d.xgIP->editItem(d.xgIP->item(0, 3));
+  editor = d.xgIP->findChild<ui::TIPCellEditor*>();
+  ASSERT_NE(editor, nullptr);
   // Enter with an invalid text: the present address comes back, the mark goes.
   editor->edit->setText("256.1.1.1");
   QTest::keyClick(editor->edit, Qt::Key_Return);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -41,7 +42,7 @@ class AddressDelegate : public QStyledItemDelegate {
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override {
     auto* e = new TIPCellEditor(parent);
     QObject::connect(e->set, &QPushButton::clicked, dialog_, [this, e] { dialog_->EditCellEditor1ElipsisClick(e); });
-    QObject::connect(e->edit, &QLineEdit::returnPressed, dialog_, [this, e] {
+    QObject::connect(e, &TIPCellEditor::enterPressed, dialog_, [this, e] {
       dialog_->EditCellEditor1AllowEndEditEvent(e);
       emit const_cast<AddressDelegate*>(this)->commitData(e);
       emit const_cast<AddressDelegate*>(this)->closeEditor(e);
@@ -80,6 +81,18 @@ TIPCellEditor::TIPCellEditor(QWidget* parent) : QWidget(parent) {
   l->addWidget(edit, 1);
   l->addWidget(set);
   setFocusProxy(edit);
+  edit->installEventFilter(this);
+}
+
+bool TIPCellEditor::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edit && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      emit enterPressed();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 TfmIPChange::TfmIPChange(TIOProduct* product, QWidget* parent)

@@ -25,6 +25,14 @@ class TIPCellEditor : public QWidget {
   explicit TIPCellEditor(QWidget* parent);
   QLineEdit* edit;
   QPushButton* set;
+
+ signals:
+  // Enter in the line edit (taken here, so it never also presses the
+  // dialog's default button).
+  void enterPressed();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 class TfmIPChange : public TBatchListDialog {

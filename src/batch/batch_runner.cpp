@@ -67,6 +67,19 @@ bool DeviceAddressBytes(const std::string& text, uint8_t out[4]) {
   return true;
 }
 
+BatchDevice BatchDeviceOf(TIOMod& m, const std::string& model) {
+  BatchDevice d;
+  d.module = dynamic_cast<TIOModRemoteE*>(&m);
+  d.mac = m.szMacAddress;
+  d.ip = m.szConnection;
+  d.model = model;
+  d.serverName = m.szServerName;
+  d.firmware = m.szFirmwareVersion;
+  d.lockStatus = m.szLockStatus;
+  d.password = m.szPassword;
+  return d;
+}
+
 BatchRoutes BatchRoutes::Host() {
   return {[](const std::string& l, const std::string& d, const std::string& m) {
             return AddDeviceRoute(l, d, m);
@@ -105,6 +118,7 @@ std::string Dirname(const std::string& path) {
 int32_t RunOperation(const BatchJob& job, BatchDevice& d, TProgressBar* progress,
                      BatchResult& r, std::string* abort) {
   if (job.op == BatchOp::Export) {
+    // Always through the file rule; a test may replace only the device's part.
     std::string error;
     const int32_t code = ExportToFile(
         [&](std::FILE* f) {
@@ -115,6 +129,11 @@ int32_t RunOperation(const BatchJob& job, BatchDevice& d, TProgressBar* progress
     if (code < 0) *abort = "Open 'Export' file failed.\n(" + d.exportPath + ": " + error + ")";
     else r.note = d.exportPath;
     return code;
+  }
+  // A device already at its new address needs no traffic.
+  if (job.op == BatchOp::SetIp && d.newAddress == d.ip) {
+    r.note = "already at " + d.ip + ", nothing sent";
+    return RESULT_OK;
   }
   if (job.operation) return job.operation(d, progress);
   if (!d.module) return -1;
@@ -142,21 +161,16 @@ int32_t RunOperation(const BatchJob& job, BatchDevice& d, TProgressBar* progress
       const auto& img = job.firmware->image;
       return m.muUgdFW(progress, job.firmware->crc, static_cast<uint32_t>(img.size()), img.data(), pw);
     }
-    case BatchOp::Export: return -1;  // above
     case BatchOp::Import: {
       if (!job.config) return RESULT_STEP_FAILED;
       return m.muImportDev(static_cast<uint32_t>(job.config->size()), job.config->data(), pw);
     }
+    case BatchOp::Export: break;  // above
   }
   return -1;
 }
 
 }  // namespace
-
-int32_t ExportToFile(TIOModRemoteE& module, const std::string& path, const char* password,
-                     std::string* error) {
-  return ExportToFile([&](std::FILE* f) { return module.muExportDev(f, password); }, path, error);
-}
 
 int32_t ExportToFile(const std::function<int32_t(std::FILE*)>& transfer, const std::string& path,
                      std::string* error) {

@@ -56,6 +56,9 @@ struct BatchDevice {
   std::string exportPath;  // export: the final file name
 };
 
+// A device of the inventory as a run needs it.
+BatchDevice BatchDeviceOf(TIOMod& module, const std::string& model);
+
 struct BatchResult {
   bool ran = false;
   int32_t code = -1;
@@ -134,9 +137,7 @@ BatchSummary RunBatch(const BatchJob& job, std::vector<BatchDevice>& devices, St
 // Export into `path` through a temporary file in the same folder that replaces
 // the final name only when the transfer and every write succeeded. Returns the
 // device result, or -1 with *error set when the temporary file cannot be made.
-int32_t ExportToFile(TIOModRemoteE& module, const std::string& path, const char* password,
-                     std::string* error);
-// The same with the device's part handed in.
+// transfer is the device's part (muExportDev).
 int32_t ExportToFile(const std::function<int32_t(std::FILE*)>& transfer, const std::string& path,
                      std::string* error);
 

@@ -113,7 +113,7 @@ class CliWaitDisplay : public TWaitDisplay {
   }
 };
 
-enum class Op { Restart, Reset, Locate, Unlock, SetIp, Upgrade, Export, Import };
+using Op = BatchOp;  // the operations of the shared runner
 
 struct Options {
   Op op{};
@@ -236,42 +236,14 @@ bool Confirm(const Options& o, const std::string& question) {
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
 }
 
-const char* OperationName(Op op) {
-  switch (op) {
-    case Op::Restart: return "Restart";
-    case Op::Reset: return "Reset";
-    case Op::Locate: return "Locate";
-    case Op::Unlock: return "Unlock";
-    case Op::SetIp: return "IP Change";
-    case Op::Upgrade: return "Upgrade";
-    case Op::Export: return "Export";
-    case Op::Import: return "Import";
-  }
-  return "";
-}
-
 std::string FinishMessage(Op op) {
   switch (op) {
     case Op::Upgrade: return "'Upgrade' function has finished.";
     case Op::Import: return "Import configuration completed.";
     case Op::Export: return "Export configuration completed.";
     case Op::SetIp: return "Change IP address has finished.\n\nYou need to search for the device again.";
-    default: return std::string("'") + OperationName(op) + "' function has finished.";
+    default: return std::string("'") + BatchOpName(op) + "' function has finished.";
   }
-}
-
-BatchOp ToBatchOp(Op op) {
-  switch (op) {
-    case Op::Restart: return BatchOp::Restart;
-    case Op::Reset: return BatchOp::Reset;
-    case Op::Locate: return BatchOp::Locate;
-    case Op::Unlock: return BatchOp::Unlock;
-    case Op::SetIp: return BatchOp::SetIp;
-    case Op::Upgrade: return BatchOp::Upgrade;
-    case Op::Export: return BatchOp::Export;
-    case Op::Import: return BatchOp::Import;
-  }
-  return BatchOp::Restart;
 }
 
 std::string ModelName(int32_t index) {
@@ -448,7 +420,7 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
 
   // The run: one device after the other, through the runner the window uses.
   BatchJob job;
-  job.op = ToBatchOp(op);
+  job.op = op;
   job.localIP = o.nic;
   job.locateValue = o.locateValue;
   job.unlockWithGiven = o.password.has_value();
@@ -460,28 +432,11 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   std::vector<BatchDevice> devices;
   for (const Row& row : rows) {
     TModNx9000& m = *row.module;
-    BatchDevice d;
-    d.module = &m;
-    d.mac = m.szMacAddress;
-    d.ip = m.szConnection;
-    d.model = row.model;
-    d.serverName = m.szServerName;
-    d.firmware = m.szFirmwareVersion;
-    d.lockStatus = m.szLockStatus;
-    d.password = m.szPassword;
+    BatchDevice d = BatchDeviceOf(m, row.model);
     if (op == Op::SetIp) d.newAddress = newAddress[m.szMacAddress];
     if (op == Op::Export)
       d.exportPath = o.file.empty() ? ExportDevicePath(o.dir, row.model, m.szMacAddress) : o.file;
     devices.push_back(std::move(d));
-  }
-  // A device already at its new address needs no traffic.
-  if (op == Op::SetIp) {
-    job.operation = [](BatchDevice& d, TProgressBar*) -> int32_t {
-      if (d.newAddress == d.ip) return 0;
-      uint8_t bytes[4];  // the same reading the address check made
-      if (!DeviceAddressBytes(d.newAddress, bytes)) return RESULT_STEP_FAILED;
-      return d.module->muChangeIP(bytes, d.password.c_str());
-    };
   }
   std::unique_ptr<CliProgress> progress;
   BatchHooks hooks;
@@ -511,7 +466,7 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
     if (op == Op::Export) d.file = bd.exportPath;
     if (op == Op::SetIp) {
       d.note = "-> " + bd.newAddress;
-      if (bd.newAddress == bd.ip && r.code == 0) d.note = "already at " + bd.ip + ", nothing sent";
+      if (r.code == 0 && !r.note.empty()) d.note = r.note;  // already there
       if (r.text != "Success" && r.text != "Fail")
         d.note += r.text.empty() ? "  address mode not changeable" : "  " + r.text;
     }
@@ -546,7 +501,7 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
     std::fprintf(stderr, "Change IP address has stopped.\n\nYou need to search for the device again.\n");
   else if (stopped)
     std::fprintf(stderr, "User has stopped the '%s' procedure.\n",
-                 op == Op::Upgrade ? "Upgrade Firmware" : OperationName(op));
+                 op == Op::Upgrade ? "Upgrade Firmware" : BatchOpName(op));
   else if (!aborted)
     std::fprintf(stderr, "%s\n", FinishMessage(op).c_str());
   std::fprintf(stderr, "%d of %zu device(s) succeeded%s\n", ok, outcomes.size(),

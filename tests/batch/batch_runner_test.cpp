@@ -105,7 +105,9 @@ TEST(BatchRunner, StopRules) {
     BatchJob job;
     int calls = 0;
     job.operation = [&](BatchDevice&, TProgressBar*) {
-      if (++calls == 2) EXPECT_TRUE(stop.Request());
+      if (++calls == 2) {
+        EXPECT_TRUE(stop.Request());
+      }
       return 0;
     };
     BatchSummary s = RunBatch(job, devices, stop, {}, none, &clock);
@@ -161,6 +163,10 @@ struct ExportingModule : TIOModRemoteE {
   }
 };
 
+std::function<int32_t(std::FILE*)> Transfer(ExportingModule& m) {
+  return [&m](std::FILE* f) { return m.muExportDev(f, ""); };
+}
+
 TEST(BatchRunner, ExportReplacesTheFileOnlyWhenItSucceeded) {
   const fs::path dir = TempDir("export");
   const std::string path = (dir / "qx7710.txt").string();
@@ -169,7 +175,7 @@ TEST(BatchRunner, ExportReplacesTheFileOnlyWhenItSucceeded) {
   m.text = "partial";
   m.result = 6;  // the device broke off
   std::string error;
-  EXPECT_EQ(ExportToFile(m, path, "", &error), 6);
+  EXPECT_EQ(ExportToFile(Transfer(m), path, &error), 6);
   std::stringstream kept;
   kept << std::ifstream(path).rdbuf();
   EXPECT_EQ(kept.str(), "MOD_TYPE=K7710\ngood\n");
@@ -177,16 +183,16 @@ TEST(BatchRunner, ExportReplacesTheFileOnlyWhenItSucceeded) {
 
   m.text = "MOD_TYPE=K7710\nnew\n";
   m.result = 0;
-  EXPECT_EQ(ExportToFile(m, path, "", &error), 0);
+  EXPECT_EQ(ExportToFile(Transfer(m), path, &error), 0);
   std::stringstream now;
   now << std::ifstream(path).rdbuf();
   EXPECT_EQ(now.str(), m.text);
   // A folder that cannot be written ends with an error, not a result.
-  EXPECT_EQ(ExportToFile(m, (dir / "missing" / "x.txt").string(), "", &error), -1);
+  EXPECT_EQ(ExportToFile(Transfer(m), (dir / "missing" / "x.txt").string(), &error), -1);
   EXPECT_FALSE(error.empty());
   // A full device reads as a failed export.
   if (access("/dev/full", W_OK) == 0) {
-    EXPECT_EQ(ExportToFile(m, "/dev/full", "", &error), RESULT_EXPORT_FAILED);
+    EXPECT_EQ(ExportToFile(Transfer(m), "/dev/full", &error), RESULT_EXPORT_FAILED);
   }
   fs::remove_all(dir);
 }

@@ -347,6 +347,10 @@ TEST_F(IPChangeTest, FillRunStopModesAndRoutes) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return d.Finished(); }, 10000));
   EXPECT_EQ(sent, Strings{"10.0.0.1>10.0.0.8"});
   EXPECT_EQ(d.xgIP->item(0, 7)->text(), "BOOTP");
+  // The saved report has every grid row, with the run's result on its row.
+  ASSERT_EQ(d.Summary().results.size(), 3u);
+  EXPECT_EQ(d.Summary().results[0].text, "BOOTP");
+  EXPECT_FALSE(d.Summary().results[1].ran);
   EXPECT_EQ(d.xgIP->item(1, 7)->text(), "");
   EXPECT_EQ(Messages().back(), "Change IP address has stopped.\n\nYou need to search for the device again.");
   EXPECT_EQ(events, (Strings{"add 10.0.0.1", "remove 10.0.0.1"}));  // removed even without success

@@ -146,15 +146,8 @@ void TBatchListDialog::LoadDeviceList() {
       auto* m = static_cast<TIOMod*>(o);
       for (const std::string& mac : product_->SelectedList) {
         if (m->szMacAddress != mac) continue;
-        BatchDevice d;
-        d.module = dynamic_cast<TIOModRemoteE*>(m);
-        d.mac = m->szMacAddress;
-        d.ip = m->szConnection;
-        d.model = IsValidModelIndex(m->nModuleID) ? NAME_MOD[m->nModuleID] : std::string();
-        d.serverName = m->szServerName;
-        d.firmware = m->szFirmwareVersion;
-        d.lockStatus = m->szLockStatus;
-        d.password = m->szPassword;
+        BatchDevice d =
+            BatchDeviceOf(*m, IsValidModelIndex(m->nModuleID) ? NAME_MOD[m->nModuleID] : std::string());
         const int row = lvVexil->rowCount();
         lvVexil->insertRow(row);
         const QString cells[8] = {QString::number(row + 1), Text(d.serverName), Text(d.model),
@@ -212,7 +205,15 @@ void TBatchListDialog::StartRun(BatchJob job) {
   };
   worker_ = std::thread([this, job = std::move(job), hooks = std::move(hooks)] {
     BatchSummary s = RunBatch(job, devices_, stop_, hooks, routes, clock, &BatchDialogLog());
-    QMetaObject::invokeMethod(this, [this, s = std::move(s)] { OnEnded(s); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, s = std::move(s)] {
+          worker_.join();  // it has nothing left to do
+          running_ = false;
+          summary_ = s;
+          OnEnded(summary_);
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -229,9 +230,6 @@ void TBatchListDialog::OnFinished(std::size_t index, const BatchResult& result) 
 }
 
 void TBatchListDialog::OnEnded(const BatchSummary& summary) {
-  if (worker_.joinable()) worker_.join();
-  running_ = false;
-  summary_ = summary;
   if (!summary.stopped && !summary.aborted) {
     BitBtn_Stop->setEnabled(false);
     ShowMessage(this, kind_.finishMessage, "Information", MsgIcon::Information, MB_OK);
@@ -540,9 +538,6 @@ void TfmExport::ExportDeviceData() {
 }
 
 void TfmExport::OnEnded(const BatchSummary& summary) {
-  if (worker_.joinable()) worker_.join();
-  running_ = false;
-  summary_ = summary;
   if (summary.aborted) {
     // A file that cannot be made ends the run; the bar keeps its position.
     ShowMessage(this, "Open 'Export' file failed.", "Error", MsgIcon::Error, MB_OK);

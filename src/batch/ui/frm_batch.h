@@ -89,6 +89,7 @@ class TBatchListDialog : public QDialog {
   virtual void OnStarted(std::size_t index, bool last);
   virtual void OnProgress(std::size_t index, int32_t blocks);
   virtual void OnFinished(std::size_t index, const BatchResult& result);
+  // The run has ended: the worker is joined and summary_ holds its summary.
   virtual void OnEnded(const BatchSummary& summary);
 
   void showEvent(QShowEvent* event) override;

@@ -279,13 +279,11 @@ void TfmIPChange::OnFinished(std::size_t index, const BatchResult& result) {
 }
 
 void TfmIPChange::OnEnded(const BatchSummary& summary) {
-  if (worker_.joinable()) worker_.join();
-  running_ = false;
   // Results per grid row again, for the saved report.
-  summary_ = summary;
+  const std::vector<BatchResult> ran = summary.results;  // summary is summary_
   summary_.results.assign(all_.size(), BatchResult{});
-  for (std::size_t i = 0; i < runRows_.size() && i < summary.results.size(); ++i)
-    summary_.results[static_cast<std::size_t>(runRows_[i])] = summary.results[i];
+  for (std::size_t i = 0; i < runRows_.size() && i < ran.size(); ++i)
+    summary_.results[static_cast<std::size_t>(runRows_[i])] = ran[i];
   devices_ = all_;
   if (stop_.Requested())
     ShowMessage(this, "Change IP address has stopped.\n\nYou need to search for the device again.", "Warning",

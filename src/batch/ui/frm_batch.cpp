@@ -80,7 +80,7 @@ TBatchListDialog::TBatchListDialog(const Kind& kind, TIOProduct* product, QWidge
   lvVexil->setWordWrap(false);
   lvVexil->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   lvVexil->horizontalHeader()->setStretchLastSection(true);
-  const int widths[8] = {32, 130, 160, 110, 140, 90, 60, 70};
+  const int widths[8] = {32, 130, 160, 125, 140, 90, 60, 70};
   for (int c = 0; c < 8; ++c) lvVexil->setColumnWidth(c, widths[c]);
   lvVexil->verticalHeader()->setDefaultSectionSize(lvVexil->fontMetrics().height() + 6);
   SetAccessible(lvVexil, kind.caption + " devices");
@@ -453,15 +453,43 @@ TfmDirSel::TfmDirSel(QString& path, QWidget* parent) : QDialog(parent), path_(pa
   connect(BitBtn2, &QPushButton::clicked, this, &TfmDirSel::BitBtn2Click);
   connect(DirectoryListBox1->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& i) { Label_Path->setText(model_->filePath(i)); });
+  // Once the user moves in the tree, the start folder no longer pulls it back.
+  DirectoryListBox1->installEventFilter(this);
+  DirectoryListBox1->viewport()->installEventFilter(this);
+  // Starts at the process's current folder, with the place that holds it.
+  const QString start = QDir::currentPath();
+  int place = static_cast<int>(places.indexOf("/"));
+  for (int k = 0; k < places.size(); ++k) {
+    const QString prefix = places[k].endsWith('/') ? places[k] : places[k] + "/";
+    if ((start == places[k] || start.startsWith(prefix)) && places[k].size() > places[place].size()) place = k;
+  }
+  DriveComboBox1->setCurrentIndex(place);
   connect(DriveComboBox1, &QComboBox::currentTextChanged, this, &TfmDirSel::ShowFolder);
-  ShowFolder(QDir::currentPath());  // starts at the process's current folder
+  connect(model_, &QFileSystemModel::directoryLoaded, this, [this](const QString& dir) {
+    if (pending_.startsWith(dir)) RevealPending();
+  });
+  ShowFolder(start);
 }
 
 void TfmDirSel::ShowFolder(const QString& folder) {
-  const QModelIndex i = model_->index(folder);
-  DirectoryListBox1->setCurrentIndex(i);
-  DirectoryListBox1->scrollTo(i);
+  pending_ = folder;
   Label_Path->setText(folder);
+  RevealPending();
+}
+
+bool TfmDirSel::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress) pending_.clear();
+  return QDialog::eventFilter(watched, event);
+}
+
+void TfmDirSel::RevealPending() {
+  if (pending_.isEmpty()) return;
+  const QModelIndex i = model_->index(pending_);
+  if (!i.isValid()) return;
+  // The model reads folders in the background: open each parent as it comes.
+  for (QModelIndex p = i.parent(); p.isValid(); p = p.parent()) DirectoryListBox1->expand(p);
+  DirectoryListBox1->setCurrentIndex(i);
+  DirectoryListBox1->scrollTo(i, QAbstractItemView::PositionAtCenter);
 }
 
 void TfmDirSel::BitBtn1Click() {

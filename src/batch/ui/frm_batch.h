@@ -172,10 +172,13 @@ class TfmDirSel : public QDialog {
 
  protected:
   void reject() override { BitBtn2Click(); }
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ShowFolder(const QString& folder);
+  void RevealPending();
   QString& path_;
+  QString pending_;  // the folder to show once the model has read its way there
   QFileSystemModel* model_;
 };
 

@@ -7,9 +7,13 @@
 #include "app/frm_main.h"
 #include "app/single_instance.h"
 #include "app/ui_support.h"
+#include "console/ui/console_client.h"
 
 int main(int argc, char** argv) {
+  orv::ui::PreferX11Platform(argc, argv);  // the console embeds X11 windows
+  QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
   orv::ui::TApplication app(argc, argv);
+  orv::ui::InstallXConsole();
   orv::ui::TSingleInstance instance("Orvistar");
   if (!instance.BecomeFirst()) {
     // Nobody answering means the first is still creating its window.

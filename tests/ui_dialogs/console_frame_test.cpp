@@ -22,17 +22,25 @@ struct ClientLog {
   int stops = 0;
   int places = 0;
   bool startSucceeds = true;
+  bool pending = false;      // answers later through `ready`, as the X11 client does
+  bool unavailable = false;
   std::function<void()> lastEnded;
+  std::function<void(bool)> lastReady;
 };
 
 class ScriptedClient : public ui::ConsoleProcess {
  public:
   explicit ScriptedClient(ClientLog& log) : log_(log) {}
-  bool Start(QWidget* box, const std::string& address, std::function<void()> ended) override {
+  ui::ConsoleStart Start(QWidget* box, const std::string& address, std::function<void(bool)> ready,
+                         std::function<void()> ended) override {
     log_.starts.push_back(address);
     log_.lastEnded = std::move(ended);
-    return log_.startSucceeds && box != nullptr;
+    log_.lastReady = std::move(ready);
+    if (log_.unavailable) return ui::ConsoleStart::kFailed;
+    if (log_.pending) return ui::ConsoleStart::kPending;
+    return log_.startSucceeds && box != nullptr ? ui::ConsoleStart::kRunning : ui::ConsoleStart::kFailed;
   }
+  std::string Unavailable() const override { return log_.unavailable ? "no display here" : ""; }
   void Stop() override { ++log_.stops; }
   void Place(QWidget*) override { ++log_.places; }
 
@@ -153,6 +161,40 @@ TEST_F(ConsoleFrame, AFailedStartSaysSoAndLeavesTheStatusAlone) {
   frame->btnReconnectTelnetClick();
   EXPECT_EQ(Status(), "Telnet");
   EXPECT_EQ(log.starts.size(), 2u);
+}
+
+}  // namespace
+}  // namespace orv::uitest
+
+namespace orv::uitest {
+namespace {
+
+// The X11 client answers from its watcher thread once its window is embedded
+// (or could not be found); where it cannot run at all, nothing is launched.
+TEST_F(ConsoleFrame, AClientThatAnswersLaterAndOneThatCannotRunHere) {
+  UseScriptedClient();
+  log.pending = true;
+  module.Show();
+  ASSERT_EQ(log.starts.size(), 1u);
+  EXPECT_EQ(Status(), "Terminated");
+  auto firstReady = log.lastReady;
+  std::thread([&] { firstReady(true); }).join();
+  QTest::qWait(20);
+  EXPECT_EQ(Status(), "Telnet");
+  EXPECT_GE(log.places, 1);
+
+  frame->btnReconnectTelnetClick();  // a second run, whose window is not found
+  log.lastReady(false);
+  firstReady(true);  // late news of the stopped run: ignored
+  QTest::qWait(20);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Make sure the telnet client is enabled"});
+  EXPECT_EQ(Status(), "Terminated");
+
+  log.unavailable = true;
+  frame->btnReconnectTelnetClick();
+  EXPECT_EQ(Status(), "no display here");
+  EXPECT_EQ(log.starts.size(), 2u);
+  EXPECT_FALSE(frame->ConsoleRunning());
 }
 
 }  // namespace

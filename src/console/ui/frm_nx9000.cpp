@@ -90,6 +90,7 @@ TfmNx9000::TfmNx9000(TIOMod* module) : QFrame(nullptr), module_(module) {
   webBox->setWidgetResizable(true);
   webBox->setWidget(new QWidget);
   webBox->installEventFilter(this);
+  webBox->viewport()->installEventFilter(this);  // the client lives in the viewport
 
   sbrStatus = new QStatusBar(this);
   sbrStatus->setObjectName("sbrStatus");
@@ -159,27 +160,53 @@ void TfmNx9000::StopClient() {
   }
 }
 
+std::function<void()> TfmNx9000::OnUiThread(uint64_t run, std::function<void(TfmNx9000*)> fn) {
+  QPointer<TfmNx9000> self(this);
+  return [self, run, fn = std::move(fn)] {
+    // The client's watcher runs on its own thread: hand the news to the UI
+    // thread, and drop it when this frame is gone or that run was stopped.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return;  // shutting down
+    QMetaObject::invokeMethod(
+        app, [self, run, fn] {
+          if (self && self->console_ && self->nRun_ == run) fn(self.data());
+        },
+        Qt::QueuedConnection);
+  };
+}
+
+QWidget* TfmNx9000::ConsoleBox() const { return webBox->viewport(); }
+
 void TfmNx9000::StartConsole() {
   ORV_TRACE("TfmNx9000::StartConsole");
   if (console_) StopConsole();
   if (!Factory()) return;  // no console client in this build: stays "Terminated"
   console_ = Factory()();
   if (!console_) return;
-  QPointer<TfmNx9000> self(this);
+  const std::string unavailable = console_->Unavailable();
+  if (!unavailable.empty()) {
+    console_.reset();
+    statusText_->setText(QString::fromStdString(unavailable));
+    return;
+  }
   const uint64_t run = ++nRun_;
   const std::string address = module_ ? module_->szConnection : std::string();
-  auto ended = [self, run] {
-    // The client's watcher runs on its own thread: hand the news to the UI
-    // thread, and drop it when this frame is gone or that run was stopped.
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) return;  // shutting down
-    QMetaObject::invokeMethod(
-        app, [self, run] {
-          if (self && self->console_ && self->nRun_ == run) self->ConsoleEnded();
-        },
-        Qt::QueuedConnection);
-  };
-  if (console_->Start(webBox->viewport(), address, ended)) {
+  auto ready = OnUiThread(run, [](TfmNx9000* f) { f->ConsoleReady(true); });
+  auto failed = OnUiThread(run, [](TfmNx9000* f) { f->ConsoleReady(false); });
+  auto ended = OnUiThread(run, [](TfmNx9000* f) { f->ConsoleEnded(); });
+  const ConsoleStart started = console_->Start(
+      webBox->viewport(), address,
+      [ready, failed](bool ok) {
+        if (ok) ready();
+        else failed();
+      },
+      ended);
+  if (started == ConsoleStart::kRunning) ConsoleReady(true);
+  else if (started == ConsoleStart::kFailed) ConsoleReady(false);
+}
+
+void TfmNx9000::ConsoleReady(bool embedded) {
+  if (embedded) {
     console_->Place(webBox->viewport());
     SetStatus("Telnet");
   } else {
@@ -217,7 +244,7 @@ void TfmNx9000::webBoxResize() {
 
 bool TfmNx9000::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Resize) {
-    if (watched == webBox) webBoxResize();
+    if (watched == webBox || watched == webBox->viewport()) webBoxResize();
     else if (watched == parentWidget() && !parentWidget()->layout()) setGeometry(parentWidget()->rect());
   }
   return QFrame::eventFilter(watched, event);

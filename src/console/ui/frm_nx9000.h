@@ -19,17 +19,28 @@ class QToolButton;
 namespace orv::ui {
 
 // One run of the console client connected to a device. The frame owns it
-// while it runs; `ended` may be called from any thread when the client ends
-// without a stop request.
+// while it runs.
+enum class ConsoleStart {
+  kFailed,   // not started (any error box has been shown)
+  kRunning,  // started, its window embedded
+  kPending,  // launched; `ready` will tell whether its window was embedded
+};
+
 class ConsoleProcess {
  public:
   virtual ~ConsoleProcess() = default;
-  // Starts the client for `address` inside `box`; false when it could not be
-  // started or its window not embedded.
-  virtual bool Start(QWidget* box, const std::string& address, std::function<void()> ended) = 0;
+  // Non-empty: the reason no client can run here (shown instead of starting).
+  virtual std::string Unavailable() const { return {}; }
+  // Starts the client for `address` inside `box`. `ready` and `ended` may be
+  // called from any thread; `ended` when the client ends without a stop.
+  virtual ConsoleStart Start(QWidget* box, const std::string& address, std::function<void(bool)> ready,
+                             std::function<void()> ended) = 0;
   virtual void Stop() = 0;
   // Fits the client window to the box.
   virtual void Place(QWidget* box) {}
+  virtual unsigned long Window() const { return 0; }  // the embedded native window
+  virtual long Pid() const { return 0; }
+
 };
 
 // Makes the console processes of every frame. Until one is installed no
@@ -60,6 +71,9 @@ class TfmNx9000 : public QFrame, public TModuleConsoleView {
   QString Caption() const;
   bool RestartPending() const;
   bool ConsoleRunning() const { return static_cast<bool>(console_); }
+  // The running client, for tests and measurements (null when none).
+  const ConsoleProcess* Console() const { return console_.get(); }
+  QWidget* ConsoleBox() const;
 
  public slots:
   void btnReconnectTelnetClick();
@@ -73,6 +87,9 @@ class TfmNx9000 : public QFrame, public TModuleConsoleView {
 
  private:
   void SetStatus(const char* text);
+  void ConsoleReady(bool embedded);
+  // Runs fn on the UI thread, unless this frame is gone or run `run` was stopped.
+  std::function<void()> OnUiThread(uint64_t run, std::function<void(TfmNx9000*)> fn);
   void StopClient();
 
   QFrame* Panel4;

@@ -202,6 +202,7 @@ class LoopbackSim : public ::testing::Test {
     o.bindAddress = "127.0.0.1";
     o.udpPort = 0;
     o.tcpPort = 0;
+    o.telnetPort = 0;
     o.logDir = logDir_;
     o.seed = 1;
     sim_ = std::make_unique<Simulator>(ParseFleet(fleet), o);
@@ -301,11 +302,119 @@ TEST_F(LoopbackSim, AnswersUnlessListedAndHonoursItsFaults) {
   EXPECT_EQ(std::count(log0.begin(), log0.end(), '\n'), 3);
 }
 
+// A telnet client's side of the console: reads until `want` shows up (or the
+// peer closes, or a second passes without it).
+class TelnetPeer {
+ public:
+  explicit TelnetPeer(int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    timeval tv{0, 100000};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+  ~TelnetPeer() { close(fd_); }
+  bool connected() const { return connected_; }
+  void Send(const std::string& s) { ASSERT_EQ(send(fd_, s.data(), s.size(), MSG_NOSIGNAL), ssize_t(s.size())); }
+  std::string Until(const std::string& want) {
+    std::string got;
+    for (int i = 0; i < 10 && got.find(want) == std::string::npos; ++i) {
+      char buf[4096];
+      ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n == 0) {
+        closed_ = true;
+        break;
+      }
+      if (n > 0) got.append(buf, static_cast<size_t>(n));
+    }
+    return got;
+  }
+  bool closed() const { return closed_; }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false, closed_ = false;
+};
+
+const std::string kIac = "\xff";
+
+TEST_F(LoopbackSim, TelnetConsoleNegotiatesLogsInAndServesSeveralClients) {
+  Start(Fleet(R"({"hwid":"0x0115","mac":"00-0A-1B-2C-3D-01","ip":"10.0.0.1","server_name":"Pump house",
+                  "password":"s3cret","faults":{"restart_offline_ms":50}})"));
+  ASSERT_GT(ep_[0].telnetPort, 0);
+  TelnetPeer a(ep_[0].telnetPort), b(ep_[0].telnetPort);
+  ASSERT_TRUE(a.connected() && b.connected());
+
+  std::string greet = a.Until("Password: ");
+  EXPECT_NE(greet.find("Pump house\r\n"), std::string::npos) << greet;
+  EXPECT_NE(greet.find("K7710"), std::string::npos) << greet;
+  EXPECT_NE(greet.find("firmware 1.2.1"), std::string::npos) << greet;
+  EXPECT_NE(greet.find("MAC 00-0A-1B-2C-3D-01"), std::string::npos) << greet;
+  EXPECT_NE(greet.find(kIac + "\xfb\x01"), std::string::npos);  // WILL ECHO: the password is not shown
+  EXPECT_NE(b.Until("Password: ").find("Pump house"), std::string::npos);
+
+  // The client agrees to our echo and offers its window size and terminal
+  // type: no answer to what is already agreed, DONT for the offers, and a
+  // subnegotiation is skipped without reaching the password.
+  a.Send(kIac + "\xfd\x01" + kIac + "\xfb\x1f" + kIac + "\xfa\x1f" + std::string("\x00\x50\x00\x18", 4) + kIac + "\xf0");
+  std::string answer = a.Until(kIac + "\xfe\x1f");
+  EXPECT_EQ(answer, kIac + "\xfe\x1f");
+
+  // Wrong password three times closes b; a logs in (typed with a correction)
+  // and gets the echo back.
+  for (int i = 0; i < 2; ++i) {
+    b.Send("guess\r\n");
+    EXPECT_NE(b.Until("Password: ").find("Wrong password."), std::string::npos);
+  }
+  b.Send("guess\r\n");
+  EXPECT_NE(b.Until("closing").find("Too many tries"), std::string::npos);
+  b.Until("never");
+  EXPECT_TRUE(b.closed());
+
+  a.Send("s3cretX\x7f\r\n");
+  std::string login = a.Until("> ");
+  EXPECT_NE(login.find(kIac + "\xfc\x01"), std::string::npos);  // WONT ECHO
+  EXPECT_NE(login.find("Logged in."), std::string::npos) << login;
+  a.Send("show\r\n");
+  std::string shown = a.Until("Lock:");
+  EXPECT_NE(shown.find("IP address:   10.0.0.1"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Server name:  Pump house"), std::string::npos) << shown;
+  a.Send("reboot now\r\n" + std::string(300, 'x') + "\r\nhelp\r\n");
+  std::string replies = a.Until("exit ");
+  EXPECT_NE(replies.find("Error: unknown command \"reboot now\""), std::string::npos) << replies;
+  EXPECT_NE(replies.find("Error: line too long"), std::string::npos) << replies;
+  EXPECT_NE(replies.find("restart  restart the device"), std::string::npos) << replies;
+
+  // restart takes the device offline as its command does, which drops the connection.
+  a.Send("restart\r\n");
+  EXPECT_NE(a.Until("never").find("Restarting..."), std::string::npos);
+  EXPECT_TRUE(a.closed());
+  const std::string log = Log(0);
+  EXPECT_NE(log.find("note telnet login"), std::string::npos) << log;
+  EXPECT_NE(log.find("note restart, offline 50 ms"), std::string::npos) << log;
+  size_t wrong = 0;
+  for (size_t at = log.find("telnet wrong password"); at != std::string::npos;
+       at = log.find("telnet wrong password", at + 1))
+    ++wrong;
+  EXPECT_EQ(wrong, 3u);
+  usleep(200000);  // back online: exit closes at once
+  TelnetPeer c(ep_[0].telnetPort);
+  ASSERT_TRUE(c.connected());
+  c.Until("Password: ");
+  c.Send("s3cret\r\nexit\r\n");
+  EXPECT_NE(c.Until("never").find("Bye."), std::string::npos);
+  EXPECT_TRUE(c.closed());
+}
+
 TEST(SimulatorOpen, PortInUseNamesTheDevice) {
   SimulatorOptions o;
   o.bindAddress = "127.0.0.1";
   o.udpPort = 0;
   o.tcpPort = 0;
+  o.telnetPort = 0;
   Simulator first(ParseFleet(Fleet(R"({"hwid":1,"mac":"00-0A-1B-2C-3D-01","ip":"10.0.0.1"})")), o);
   first.Open();
   o.tcpPort = first.Endpoints()[0].tcpPort;  // already listening

@@ -27,6 +27,7 @@ const char kUsage[] =
     "  --bind ADDR           local address of the device sockets (default 0.0.0.0)\n"
     "  --udp-port N          search port (default 4800; 0 = any free port)\n"
     "  --tcp-port N          command port (default 502; 0 = any free port)\n"
+    "  --telnet-port N       console port (default 23; 0 = any free port; -1 = none)\n"
     "  --seed N              seed of the answer delays (default random)\n"
     "  --no-move             on an address change, do not touch the namespace's interface\n"
     "  --list                check the fleet file and print one line per device:\n"
@@ -65,6 +66,10 @@ int main(int argc, char** argv) {
     else if (a == "--bind") opt.bindAddress = value();
     else if (a == "--udp-port") opt.udpPort = Port(value());
     else if (a == "--tcp-port") opt.tcpPort = Port(value());
+    else if (a == "--telnet-port") {
+      const char* v = value();
+      opt.telnetPort = std::string(v) == "-1" ? -1 : Port(v);
+    }
     else if (a == "--seed") opt.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 10));
     else if (a == "--no-move") opt.moveAddresses = false;
     else if (a == "--list") listOnly = true;
@@ -109,7 +114,7 @@ int main(int argc, char** argv) {
       j["pid"] = getpid();
       j["devices"] = nlohmann::json::array();
       for (const auto& e : sim.Endpoints())
-        j["devices"].push_back({{"mac", e.mac}, {"netns", e.netns}, {"udp_port", e.udpPort}, {"tcp_port", e.tcpPort}});
+        j["devices"].push_back({{"mac", e.mac}, {"netns", e.netns}, {"udp_port", e.udpPort}, {"tcp_port", e.tcpPort}, {"telnet_port", e.telnetPort}});
       const std::string tmp = readyPath + ".tmp";
       {
         std::ofstream out(tmp);

@@ -62,5 +62,7 @@ class Session {
 // DeviceControl outlive the Session; the loop destroys the Session after the
 // link has closed, never from inside one of its own calls.
 std::unique_ptr<Session> MakeCommandSession(Device& device, Link& link, DeviceControl& control);
+// The same for a connection to the device's console (telnet, TCP port 23).
+std::unique_ptr<Session> MakeTelnetSession(Device& device, Link& link, DeviceControl& control);
 
 }  // namespace orv::devsim

@@ -102,7 +102,7 @@ class NetnsGuard {
   int home_ = -1;
 };
 
-enum Kind : uint64_t { kUdp = 1, kListen = 2, kConn = 3, kSignal = 4, kWake = 5 };
+enum Kind : uint64_t { kUdp = 1, kListen = 2, kConn = 3, kSignal = 4, kWake = 5, kTelnetListen = 6 };
 uint64_t Tag(Kind k, uint64_t v) { return uint64_t(k) << 56 | v; }
 
 }  // namespace
@@ -133,9 +133,11 @@ struct DeviceSlot : DeviceControl {
   Simulator::Impl* sim = nullptr;
   int udpFd = -1;
   int listenFd = -1;
+  int telnetFd = -1;
   int logFd = -1;
   int udpPort = 0;
   int tcpPort = 0;
+  int telnetPort = 0;
   bool offline = false;
   uint64_t generation = 0;  // bumps on every restart; stale delayed answers die
   std::optional<std::array<Ip4, 3>> pending;
@@ -200,24 +202,35 @@ struct Simulator::Impl {
     if (epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev) != 0) throw std::runtime_error(Errno("epoll_ctl"));
   }
 
-  // Creates the TCP listener in the device's namespace (at start and after a restart).
-  void OpenListener(DeviceSlot& s) {
+  // One listening socket in the device's namespace; `port` becomes the port it got.
+  int Listen(DeviceSlot& s, int& port, Kind kind) {
     NetnsGuard ns(NetnsOf(s));
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error(Errno("socket"));
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a = BindAddr(s.tcpPort);
+    sockaddr_in a = BindAddr(port);
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0) {
-      std::string e = Errno("TCP port " + std::to_string(s.tcpPort));
+      std::string e = Errno("TCP port " + std::to_string(port));
       close(fd);
       throw std::runtime_error(e);
     }
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    s.tcpPort = ntohs(a.sin_port);
-    s.listenFd = fd;
-    Watch(fd, EPOLLIN, Tag(kListen, s.dev.index));
+    port = ntohs(a.sin_port);
+    try {
+      Watch(fd, EPOLLIN, Tag(kind, s.dev.index));
+    } catch (...) {
+      close(fd);
+      throw;
+    }
+    return fd;
+  }
+
+  // Creates the TCP listeners in the device's namespace (at start and after a restart).
+  void OpenListener(DeviceSlot& s) {
+    s.listenFd = Listen(s, s.tcpPort, kListen);
+    if (opt.telnetPort >= 0) s.telnetFd = Listen(s, s.telnetPort, kTelnetListen);
   }
 
   void OpenDevice(DeviceSlot& s) {
@@ -231,6 +244,7 @@ struct Simulator::Impl {
       }
       s.udpPort = opt.udpPort;
       s.tcpPort = opt.tcpPort;
+      s.telnetPort = opt.telnetPort;
       {
         NetnsGuard ns(NetnsOf(s));
         int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -292,9 +306,9 @@ struct Simulator::Impl {
     send(a.data(), a.size());
   }
 
-  void OnAccept(DeviceSlot& s) {
+  void OnAccept(DeviceSlot& s, bool telnet) {
     while (true) {
-      int fd = accept4(s.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      int fd = accept4(telnet ? s.telnetFd : s.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) return;
       if (s.offline) {
         close(fd);
@@ -314,7 +328,7 @@ struct Simulator::Impl {
         reap.push_back(raw->id);
         continue;
       }
-      raw->session = MakeCommandSession(s.dev, *raw, s);
+      raw->session = telnet ? MakeTelnetSession(s.dev, *raw, s) : MakeCommandSession(s.dev, *raw, s);
     }
   }
 
@@ -457,10 +471,12 @@ void DeviceSlot::Restart(int offlineMs) {
       sim->Settle(*c);
     }
   }
-  if (listenFd >= 0) {
-    epoll_ctl(sim->epfd, EPOLL_CTL_DEL, listenFd, nullptr);
-    close(listenFd);
-    listenFd = -1;
+  for (int* fd : {&listenFd, &telnetFd}) {
+    if (*fd >= 0) {
+      epoll_ctl(sim->epfd, EPOLL_CTL_DEL, *fd, nullptr);
+      close(*fd);
+      *fd = -1;
+    }
   }
   const uint64_t gen = generation;
   sim->AddTimer(offlineMs, [this, gen] {
@@ -531,6 +547,7 @@ Simulator::~Simulator() {
   for (auto& s : m.slots) {
     if (s->udpFd >= 0) close(s->udpFd);
     if (s->listenFd >= 0) close(s->listenFd);
+    if (s->telnetFd >= 0) close(s->telnetFd);
     if (s->logFd >= 0) close(s->logFd);
   }
   if (m.epfd >= 0) close(m.epfd);
@@ -551,7 +568,8 @@ void Simulator::Open() {
 std::vector<DeviceEndpoint> Simulator::Endpoints() const {
   std::vector<DeviceEndpoint> out;
   for (const auto& s : impl_->slots)
-    out.push_back({s->dev.MacText(), impl_->NetnsOf(*s), s->udpPort, s->tcpPort});
+    out.push_back({s->dev.MacText(), impl_->NetnsOf(*s), s->udpPort, s->tcpPort,
+                   impl_->opt.telnetPort >= 0 ? s->telnetPort : 0});
   return out;
 }
 
@@ -587,7 +605,10 @@ void Simulator::Run() {
       switch (static_cast<Kind>(tag >> 56)) {
         case kUdp: m.OnUdp(*m.slots[v]); break;
         case kListen:
-          if (m.slots[v]->listenFd >= 0) m.OnAccept(*m.slots[v]);
+          if (m.slots[v]->listenFd >= 0) m.OnAccept(*m.slots[v], false);
+          break;
+        case kTelnetListen:
+          if (m.slots[v]->telnetFd >= 0) m.OnAccept(*m.slots[v], true);
           break;
         case kConn: m.OnConn(v, events[i].events); break;
         case kSignal:

@@ -15,6 +15,7 @@ struct SimulatorOptions {
   std::string bindAddress = "0.0.0.0";
   int udpPort = 4800;          // 0: any free port (for tests outside namespaces)
   int tcpPort = 502;
+  int telnetPort = 23;         // the console service; -1: none
   std::string netnsPrefix;     // device i (1-based) lives in netnsPrefix + i unless its entry names one
   bool moveAddresses = true;   // on a restart with a new address, change it in the device's namespace
   uint32_t seed = 0;           // 0: random
@@ -25,6 +26,7 @@ struct DeviceEndpoint {
   std::string netns;
   int udpPort = 0;
   int tcpPort = 0;
+  int telnetPort = 0;          // 0 when the device has no console service
 };
 
 class Simulator {

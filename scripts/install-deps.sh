@@ -11,7 +11,8 @@ apt-get install -y --no-install-recommends \
   build-essential g++ cmake ninja-build pkg-config git ca-certificates \
   libgtest-dev libgmock-dev googletest \
   libnl-3-dev libnl-route-3-dev nlohmann-json3-dev libjpeg62-turbo-dev \
-  qt6-base-dev xvfb xauth fonts-dejavu-core \
+  qt6-base-dev libxcb1-dev xvfb xauth fonts-dejavu-core \
+  xterm inetutils-telnet xfonts-base xdotool x11-utils \
   clang libclang-rt-dev \
   iproute2 iputils-ping procps libcap2-bin util-linux kmod \
   python3

@@ -267,10 +267,12 @@ void MyCreateProcess::Run(std::function<void(bool)> ready) {
 void MyCreateProcess::Watch() {
   // Wait in steps until the process ends or a stop is asked for.
   const pid_t pid = Pid();
+  bool ended = false;
   while (!stopRequested_.load()) {
-    if (WaitExit(pid, kPollMs, true)) break;
+    if ((ended = WaitExit(pid, kPollMs, true))) break;
   }
-  if (running_.exchange(false)) {
+  // Only a process that has ended is reaped here; a stop reaps its own.
+  if (ended && running_.exchange(false)) {
     std::lock_guard<std::mutex> lock(procMutex_);
     Reap();
     client_ = 0;
@@ -280,12 +282,12 @@ void MyCreateProcess::Watch() {
 
 void MyCreateProcess::StopClient() {
   stopRequested_ = true;
+  running_ = false;
   if (wakefd_ >= 0) {
     const uint64_t one = 1;
     ssize_t r = write(wakefd_, &one, sizeof one);
     (void)r;
   }
-  running_ = false;
   {
     std::lock_guard<std::mutex> lock(procMutex_);
     EndProcess(kStopGraceMs, kStopWaitMs);

@@ -2,6 +2,7 @@
 // of its own (namespaces named te1<pid>...) and runs this same program again
 // inside the lab's workstation namespace on a virtual X server, where the
 // inner test drives the main window, the search dialog and the host tables.
+#include <signal.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -40,6 +41,9 @@
 #include "batch/ui/frm_ip_change.h"
 #include "discovery/ui/frm_search.h"
 #include "host/settings.h"
+#include "console/ui/console_client.h"
+#include "console/ui/frm_nx9000.h"
+#include "console/x11_windows.h"
 
 namespace {
 
@@ -118,6 +122,15 @@ TEST(WindowInLab, WalkAgainstDefaultFleet) {
 TEST(WindowInLab, BatchCommandsFromTheWindow) {
   if (InnerRun()) GTEST_SKIP() << "inner run";
   RunInsideLab("b", Env("ORV_SRC") + "/tools/lab/fleets/batch.json", "WindowInLab.InnerBatch");
+}
+
+TEST(WindowInLab, ConsoleOfTheSelectedDevice) {
+  if (InnerRun()) GTEST_SKIP() << "inner run";
+  if (!Env("CI").empty() || geteuid() == 0) {
+    ASSERT_EQ(Shell("command -v xterm >/dev/null && command -v telnet >/dev/null && command -v xdotool >/dev/null"), 0)
+        << "xterm, telnet or xdotool missing (scripts/install-deps.sh)";
+  }
+  RunInsideLab("c", Env("ORV_SRC") + "/tools/lab/fleets/default.json", "WindowInLab.InnerConsole");
 }
 
 // ---- inner: inside the workstation namespace -------------------------------
@@ -469,6 +482,133 @@ TEST(WindowInLab, InnerBatch) {
   MessageScript::Answer(MB_YES);
   EXPECT_TRUE(w->close());
   delete w;
+}
+
+
+// ---- inner: the console of the selected device -----------------------------
+
+bool XAncestor(orv::console::XConnection& x, orv::console::XWindow w, orv::console::XWindow ancestor) {
+  for (int i = 0; w && i < 16; ++i, w = x.Parent(w))
+    if (w == ancestor) return true;
+  return false;
+}
+
+TEST(WindowInLab, InnerConsole) {
+  ASSERT_TRUE(InnerRun()) << "runs inside the lab, started by ConsoleOfTheSelectedDevice";
+  using namespace orv;
+  using namespace orv::ui;
+  const QString shots = QString::fromStdString(Env("ORV_SCREENSHOTS"));
+  WriteRegString(szRegKeySystem, "NIC_IP", "10.77.0.1");
+  WriteRegInteger(szRegKeySystem, "Search_Timeout", 2);
+  MessageScript::Enable();
+  InstallXConsole();
+  auto* w = new TfmMain();
+  fmMain = w;
+  QTimer poll;
+  poll.setInterval(20);
+  QPointer<QWidget> started;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* d = qobject_cast<TfmSearch*>(QApplication::activeModalWidget());
+    if (!d || d == started) return;
+    started = d;
+    QTimer::singleShot(50, d, [d] { d->findChild<QPushButton*>("btnStartSearch")->click(); });
+  });
+  poll.start();
+  w->resize(1100, 700);
+  w->show();
+  w->activateWindow();
+  if (!QTest::qWaitFor([&] { return !w->bFirstActivate; }, 1000)) w->FormActivate();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w->bReady && w->mScoutix; }, 60000));
+  poll.stop();
+  ASSERT_TRUE(ConsoleDisplayAvailable());
+
+  QTreeWidget* tree = w->Tree();
+  auto frameShown = [&]() -> TfmNx9000* {
+    for (auto* f : w->findChildren<TfmNx9000*>())
+      if (f->isVisible()) return f;
+    return nullptr;
+  };
+  auto select = [&](const char* node, const char* under) {
+    QTreeWidgetItem* parent = Find(tree, under);
+    QTreeWidgetItem* item = nullptr;
+    for (int i = 0; parent && i < parent->childCount(); ++i)
+      if (parent->child(i)->text(0) == node) item = parent->child(i);
+    EXPECT_NE(item, nullptr) << node;
+    if (item) tree->setCurrentItem(item);
+  };
+  auto telnetUp = [&](TfmNx9000* f) { return f && f->StatusText() == "Telnet" && f->Console() && f->Console()->Window(); };
+
+  // Selecting a device embeds a terminal as a child of the frame's box.
+  QElapsedTimer clock;
+  clock.start();
+  select("K7710-GPRS-C", "10.77.0.11");
+  TfmNx9000* frame = frameShown();
+  ASSERT_NE(frame, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return telnetUp(frame); }, 8000)) << frame->StatusText().toStdString();
+  std::printf("console embedded %lld ms after the selection\n", static_cast<long long>(clock.elapsed()));
+  console::XConnection x;
+  const auto client = static_cast<console::XWindow>(frame->Console()->Window());
+  EXPECT_TRUE(XAncestor(x, client, static_cast<console::XWindow>(frame->ConsoleBox()->winId())));
+  EXPECT_EQ(x.ClassName(client), "XTerm");
+  EXPECT_EQ(x.Title(client), "Telnet 10.77.0.11");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Count(DeviceLog("00-0A-1B-2C-3D-01"), "telnet connection") == 1; }, 5000));
+
+  // Log in through the embedded terminal and photograph it.
+  const std::string win = std::to_string(client);
+  auto type = [&](const std::string& text) {
+    EXPECT_EQ(Shell("xdotool mousemove --window " + win + " 200 150 && xdotool type --delay 15 '" + text +
+                    "' && xdotool key Return"),
+              0);
+    QTest::qWait(400);
+  };
+  type("TIRVacua");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Count(DeviceLog("00-0A-1B-2C-3D-01"), "telnet login") == 1; }, 3000));
+  type("show");
+  if (!shots.isEmpty()) w->screen()->grabWindow(w->winId()).save(shots + "/console.png");
+
+  // exit ends the client; half a second later a new one is embedded.
+  const long firstPid = frame->Console()->Pid();
+  type("exit");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return frame->StatusText() == "Terminated"; }, 3000));
+  clock.restart();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return telnetUp(frame) && frame->Console()->Pid() != firstPid; }, 5000));
+  EXPECT_LE(clock.elapsed(), 2500);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Count(DeviceLog("00-0A-1B-2C-3D-01"), "telnet connection") == 2; }, 5000));
+
+  // Another device: the first client ends; of the two devices at the factory
+  // address, the console reaches the one selected.
+  const long secondPid = frame->Console()->Pid();
+  select("K7710-HSDPA-C", "192.168.127.254");
+  TfmNx9000* factory = frameShown();
+  ASSERT_NE(factory, frame);
+  EXPECT_EQ(kill(static_cast<pid_t>(secondPid), 0), -1);  // reaped: no such process
+  ASSERT_TRUE(QTest::qWaitFor([&] { return telnetUp(factory); }, 8000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Count(DeviceLog("00-0A-1B-2C-3D-05"), "telnet connection") == 1; }, 5000));
+  EXPECT_EQ(Count(DeviceLog("00-0A-1B-2C-3D-07"), "telnet connection"), 0);
+  select("K7710-GPRS-C-T", "192.168.127.254");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return telnetUp(frameShown()); }, 8000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Count(DeviceLog("00-0A-1B-2C-3D-07"), "telnet connection") == 1; }, 5000));
+  EXPECT_EQ(Count(DeviceLog("00-0A-1B-2C-3D-05"), "telnet connection"), 1);
+  EXPECT_FALSE(frame->ConsoleRunning());  // the first frame was hidden: no restart
+
+  // A client program that is not there: the launch error, then the frame's message.
+  WriteRegString(szRegKeySystem, "Console Command", "orvistar-no-such-telnet %a");
+  MessageScript::Clear();
+  TfmNx9000* last = frameShown();
+  last->btnReconnectTelnetClick();
+  const auto& shown = MessageScript::Shown();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].text, "Error is 2");
+  EXPECT_EQ(shown[0].caption, "Error");
+  EXPECT_EQ(shown[1].text, "Make sure the telnet client is enabled");
+  EXPECT_EQ(last->StatusText(), "Terminated");
+
+  MessageScript::Answer(MB_YES);
+  EXPECT_TRUE(w->close());
+  delete w;
+  std::string left;
+  Shell("pgrep -af '[x]term -into' || true", &left);
+  EXPECT_EQ(left, "") << left;
 }
 
 }  // namespace

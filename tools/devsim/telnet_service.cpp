@@ -99,7 +99,7 @@ class TelnetSession : public Session {
     switch (verb) {
       case DO:
         if (us_[option]) return;
-        if (option == OPT_SGA || (option == OPT_ECHO && !loggedIn_)) {
+        if (option == OPT_SGA || option == OPT_ECHO) {
           us_[option] = true;
           Option(WILL, option);
         } else if (!refusedUs_[option]) {
@@ -151,8 +151,8 @@ class TelnetSession : public Session {
     if (echoing()) Text(std::string(1, static_cast<char>(b)));
   }
 
-  // After the login we have said WONT ECHO; a client that still asks us to
-  // echo (character mode) gets its keys back.
+  // The password is never echoed; after the login we echo while the client
+  // lets us (it may say DONT ECHO and echo locally instead).
   bool echoing() const { return loggedIn_ && us_[OPT_ECHO]; }
 
   void Line() {
@@ -196,8 +196,8 @@ class TelnetSession : public Session {
     if (!tooLong && given == device_.password) {
       loggedIn_ = true;
       control_.LogNote("telnet login");
-      Option(WONT, OPT_ECHO);  // the client echoes its own typing again
-      us_[OPT_ECHO] = false;
+      // From here on we echo what is typed (the client keeps its own echo
+      // off), so a terminal in character mode shows each key once.
       Text("Logged in. Type help for the list of commands.\r\n");
       return Prompt();
     }

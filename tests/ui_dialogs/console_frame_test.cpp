@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "console/ui/console_client.h"
 #include "console/ui/frm_nx9000.h"
 #include "inventory/name_tables.h"
 #include "ui_test_support.h"
@@ -195,6 +196,40 @@ TEST_F(ConsoleFrame, AClientThatAnswersLaterAndOneThatCannotRunHere) {
   EXPECT_EQ(Status(), "no display here");
   EXPECT_EQ(log.starts.size(), 2u);
   EXPECT_FALSE(frame->ConsoleRunning());
+}
+
+}  // namespace
+}  // namespace orv::uitest
+
+namespace orv::uitest {
+namespace {
+
+TEST(ConsolePlatform, AWaylandSessionWithAnXDisplayUsesXWaylandUnlessThePlatformIsChosen) {
+  const QByteArray saved[3] = {qgetenv("QT_QPA_PLATFORM"), qgetenv("WAYLAND_DISPLAY"), qgetenv("DISPLAY")};
+  char prog[] = "orvistar", opt[] = "-platform", val[] = "wayland";
+  char* plain[] = {prog, nullptr};
+  char* chosen[] = {prog, opt, val, nullptr};
+  qunsetenv("QT_QPA_PLATFORM");
+  qputenv("WAYLAND_DISPLAY", "wayland-0");
+  qputenv("DISPLAY", ":0");
+  ui::PreferX11Platform(3, chosen);
+  EXPECT_FALSE(qEnvironmentVariableIsSet("QT_QPA_PLATFORM"));
+  ui::PreferX11Platform(1, plain);
+  EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "xcb");
+  qputenv("QT_QPA_PLATFORM", "wayland");  // the user's own choice stays
+  ui::PreferX11Platform(1, plain);
+  EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "wayland");
+  qunsetenv("QT_QPA_PLATFORM");
+  qunsetenv("DISPLAY");  // Wayland alone: nothing to ask for
+  ui::PreferX11Platform(1, plain);
+  EXPECT_FALSE(qEnvironmentVariableIsSet("QT_QPA_PLATFORM"));
+  const char* names[3] = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"};
+  for (int i = 0; i < 3; ++i) {
+    if (saved[i].isNull()) qunsetenv(names[i]);
+    else qputenv(names[i], saved[i]);
+  }
+  // Offscreen, as these tests run, there is no X11 for the console.
+  EXPECT_FALSE(ui::ConsoleDisplayAvailable());
 }
 
 }  // namespace

@@ -553,6 +553,18 @@ TEST(WindowInLab, InnerConsole) {
   EXPECT_EQ(x.Title(client), "Telnet 10.77.0.11");
   EXPECT_TRUE(QTest::qWaitFor([&] { return Count(DeviceLog("00-0A-1B-2C-3D-01"), "telnet connection") == 1; }, 5000));
 
+  // The terminal fills the box and follows it when the window is resized.
+  auto fills = [&] {
+    auto g = x.Geometry(client);
+    QWidget* box = frame->ConsoleBox();
+    return g && g->width == box->width() && g->height == box->height();
+  };
+  EXPECT_TRUE(QTest::qWaitFor(fills, 2000));
+  w->resize(1000, 640);
+  EXPECT_TRUE(QTest::qWaitFor(fills, 2000));
+  w->resize(1100, 700);
+  EXPECT_TRUE(QTest::qWaitFor(fills, 2000));
+
   // Log in through the embedded terminal and photograph it.
   const std::string win = std::to_string(client);
   auto type = [&](const std::string& text) {

@@ -34,7 +34,7 @@ class XServer : public ::testing::Environment {
       const std::string display = ":" + std::to_string(n);
       g_xvfb = fork();
       if (g_xvfb == 0) {
-        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp", "-noreset",
               static_cast<char*>(nullptr));
         _exit(127);
       }

@@ -99,6 +99,9 @@ pid_t MyCreateProcess::Pid() const {
 
 bool MyCreateProcess::Launch() {
   if (argv_.empty() || argv_[0].empty() || started_) return false;
+  // Opened here, before the watcher exists, so that Place (on the caller's
+  // thread) and the watcher share it without a race.
+  if (!x_) x_ = std::make_unique<XConnection>();
   std::vector<char*> args;
   for (auto& a : argv_) args.push_back(a.data());
   args.push_back(nullptr);
@@ -204,7 +207,6 @@ void MyCreateProcess::EndProcess(int termWaitMs, int killWaitMs) {
 
 bool MyCreateProcess::FindAndEmbed() {
   pid_t pid = Pid();
-  x_ = std::make_unique<XConnection>();
   XWindow win = 0;
   const int64_t deadline = NowMs() + windowWaitMs_;
   if (x_->Ok()) {

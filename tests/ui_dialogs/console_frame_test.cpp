@@ -88,6 +88,7 @@ TEST_F(ConsoleFrame, ShowsTheModelNameOverTheBannerAndStartsTerminated) {
   auto* image = Child<QLabel>(frame, "Image1");
   EXPECT_FALSE(image->pixmap().isNull());
   EXPECT_EQ(Child<QLabel>(frame, "lbDesc")->textFormat(), Qt::PlainText);
+  EXPECT_EQ(Child<QToolButton>(frame, "btnReconnectTelnet")->accessibleName(), "Reconnect");
   // Every frame shows the same banner data rather than a copy of its own.
   TModNx9000 other{0};
   auto* otherFrame = new TfmNx9000(&other);

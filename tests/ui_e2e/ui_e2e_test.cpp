@@ -262,6 +262,35 @@ int Count(const std::string& text, const std::string& what) {
   return n;
 }
 
+// Starts every search dialog that comes up and leaves it to end by itself.
+class SearchStarter {
+ public:
+  SearchStarter() {
+    poll_.setInterval(20);
+    QObject::connect(&poll_, &QTimer::timeout, [this] {
+      auto* d = qobject_cast<orv::ui::TfmSearch*>(QApplication::activeModalWidget());
+      if (!d || d == search_) return;
+      search_ = d;
+      QTimer::singleShot(50, d, [d] { d->findChild<QPushButton*>("btnStartSearch")->click(); });
+    });
+    poll_.start();
+  }
+  void Stop() { poll_.stop(); }
+
+ private:
+  QTimer poll_;
+  QPointer<orv::ui::TfmSearch> search_;
+};
+
+// Shows the main window and waits until its first search has filled it.
+bool ShowAndSearch(orv::ui::TfmMain* w) {
+  w->show();
+  w->activateWindow();
+  // Without a window manager activation may not come: then activate by hand.
+  if (!QTest::qWaitFor([&] { return !w->bFirstActivate; }, 1000)) w->FormActivate();
+  return QTest::qWaitFor([&] { return w->bReady && w->mScoutix; }, 60000);
+}
+
 TEST(WindowInLab, InnerBatch) {
   ASSERT_TRUE(InnerRun()) << "runs inside the lab, started by BatchCommandsFromTheWindow";
   using namespace orv;
@@ -274,21 +303,8 @@ TEST(WindowInLab, InnerBatch) {
 
   auto* w = new TfmMain();
   fmMain = w;
-  // Every search dialog that comes up is started and left to end by itself.
-  QPointer<TfmSearch> search;
-  QTimer poll;
-  poll.setInterval(20);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* d = qobject_cast<TfmSearch*>(QApplication::activeModalWidget());
-    if (!d || d == search) return;
-    search = d;
-    QTimer::singleShot(50, d, [d] { d->findChild<QPushButton*>("btnStartSearch")->click(); });
-  });
-  poll.start();
-  w->show();
-  w->activateWindow();
-  if (!QTest::qWaitFor([&] { return !w->bFirstActivate; }, 1000)) w->FormActivate();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return w->bReady && w->mScoutix; }, 60000));
+  SearchStarter poll;
+  ASSERT_TRUE(ShowAndSearch(w));
   QTableWidget* list = w->DeviceList()->List();
   ASSERT_EQ(list->rowCount(), 6);
   auto rowOf = [&](const char* mac) {
@@ -478,7 +494,7 @@ TEST(WindowInLab, InnerBatch) {
   EXPECT_EQ(Count(log, "\"operation\":\"restart\""), 3);
   EXPECT_EQ(Count(log, "\"operation\":\"upgrade\""), 2);
 
-  poll.stop();
+  poll.Stop();
   MessageScript::Answer(MB_YES);
   EXPECT_TRUE(w->close());
   delete w;
@@ -504,22 +520,10 @@ TEST(WindowInLab, InnerConsole) {
   InstallXConsole();
   auto* w = new TfmMain();
   fmMain = w;
-  QTimer poll;
-  poll.setInterval(20);
-  QPointer<QWidget> started;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* d = qobject_cast<TfmSearch*>(QApplication::activeModalWidget());
-    if (!d || d == started) return;
-    started = d;
-    QTimer::singleShot(50, d, [d] { d->findChild<QPushButton*>("btnStartSearch")->click(); });
-  });
-  poll.start();
+  SearchStarter poll;
   w->resize(1100, 700);
-  w->show();
-  w->activateWindow();
-  if (!QTest::qWaitFor([&] { return !w->bFirstActivate; }, 1000)) w->FormActivate();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return w->bReady && w->mScoutix; }, 60000));
-  poll.stop();
+  ASSERT_TRUE(ShowAndSearch(w));
+  poll.Stop();
   ASSERT_TRUE(ConsoleDisplayAvailable());
 
   QTreeWidget* tree = w->Tree();

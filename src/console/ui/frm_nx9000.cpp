@@ -76,6 +76,7 @@ TfmNx9000::TfmNx9000(TIOMod* module) : QFrame(nullptr), module_(module) {
   btnReconnectTelnet->setIcon(ReconnectIcon());
   btnReconnectTelnet->setIconSize(QSize(24, 24));
   btnReconnectTelnet->setToolTip("Reconnect");
+  SetAccessible(btnReconnectTelnet, "Reconnect");
   auto* header = new QHBoxLayout(Image1);
   header->setContentsMargins(8, 4, 8, 4);
   header->addWidget(btnReconnectTelnet);
@@ -89,6 +90,7 @@ TfmNx9000::TfmNx9000(TIOMod* module) : QFrame(nullptr), module_(module) {
   webBox->setObjectName("webBox");
   webBox->setWidgetResizable(true);
   webBox->setWidget(new QWidget);
+  SetAccessible(webBox, "Console");
   webBox->installEventFilter(this);
   webBox->viewport()->installEventFilter(this);  // the client lives in the viewport
 

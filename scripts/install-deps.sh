@@ -10,7 +10,7 @@ apt-get update
 apt-get install -y --no-install-recommends \
   build-essential g++ cmake ninja-build pkg-config git ca-certificates \
   libgtest-dev libgmock-dev googletest \
-  libnl-3-dev libnl-route-3-dev nlohmann-json3-dev libjpeg62-turbo-dev \
+  libnl-3-dev libnl-route-3-dev nlohmann-json3-dev libcli11-dev libjpeg62-turbo-dev \
   qt6-base-dev libxcb1-dev xvfb xauth fonts-dejavu-core \
   xterm inetutils-telnet xfonts-base xdotool x11-utils \
   clang libclang-rt-dev \

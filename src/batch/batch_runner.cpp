@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -218,40 +222,49 @@ BatchSummary RunBatch(const BatchJob& job, std::vector<BatchDevice>& devices, St
   BatchSummary s;
   s.results.resize(devices.size());
   const std::size_t closeAt = job.stopCloseCount ? job.stopCloseCount : devices.size();
-  for (std::size_t i = 0; i < devices.size(); ++i) {
-    // The last device cannot be stopped: close the token as its turn begins.
-    if (i + 1 >= closeAt) {
-      if (stop.Close()) {
-        s.stopped = true;
-        break;
-      }
-    }
-    if (stop.Requested()) {
-      s.stopped = true;
-      break;
-    }
+  const bool parallel = job.jobs > 1 && devices.size() > 1;
+
+  // With several workers the hooks are serialised here, so front ends need no
+  // locking of their own.
+  std::mutex hookMutex;
+  BatchHooks serial = hooks;
+  if (parallel) {
+    if (hooks.started)
+      serial.started = [&](std::size_t i, bool last) {
+        std::lock_guard<std::mutex> g(hookMutex);
+        hooks.started(i, last);
+      };
+    if (hooks.progress)
+      serial.progress = [&](std::size_t i, int32_t b) {
+        std::lock_guard<std::mutex> g(hookMutex);
+        hooks.progress(i, b);
+      };
+    if (hooks.finished)
+      serial.finished = [&](std::size_t i, const BatchResult& r) {
+        std::lock_guard<std::mutex> g(hookMutex);
+        hooks.finished(i, r);
+      };
+  }
+
+  // One device's turn; false when the run cannot go on (abort set).
+  auto serve = [&](std::size_t i, bool last, std::string* abort) {
     BatchDevice& d = devices[i];
     BatchResult& r = s.results[i];
-    if (hooks.started) hooks.started(i, i + 1 >= closeAt);
+    if (serial.started) serial.started(i, last);
     const auto t0 = std::chrono::steady_clock::now();
     if (routes.add) routes.add(job.localIP, d.ip, d.mac);
-    HookProgress progress(hooks, i);
+    HookProgress progress(serial, i);
     if (job.op == BatchOp::Upgrade) progress.SetPosition(0);
-    std::string abort;
-    r.code = RunOperation(job, d, &progress, r, &abort);
+    r.code = RunOperation(job, d, &progress, r, abort);
     if (job.op == BatchOp::Upgrade) r.blocks = progress.Position();
     // The IP change moves the device: its old route is of no more use.
-    if (routes.remove && (job.removeRouteAfterEach || job.op == BatchOp::SetIp)) routes.remove(d.ip);
-    if (!abort.empty()) {
-      s.aborted = true;
-      s.abortMessage = abort;
-      break;
-    }
+    if (routes.remove && (parallel || job.removeRouteAfterEach || job.op == BatchOp::SetIp))
+      routes.remove(d.ip);
+    if (!abort->empty()) return false;
     r.ran = true;
     r.text = BatchResultText(job.op, r.code);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     r.finishedAt = NowLocalText();
-    ++s.ran;
     if (log) {
       OperationRecord rec;
       rec.nic = job.localIP;
@@ -268,9 +281,87 @@ BatchSummary RunBatch(const BatchJob& job, std::vector<BatchDevice>& devices, St
       }
       log->Append(rec);
     }
-    if (hooks.finished) hooks.finished(i, r);
+    if (serial.finished) serial.finished(i, r);
     clock->SleepMs(job.pauseAfterMs);
+    return true;
+  };
+
+  if (!parallel) {
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      // The last device cannot be stopped: close the token as its turn begins.
+      if (i + 1 >= closeAt && stop.Close()) {
+        s.stopped = true;
+        break;
+      }
+      if (stop.Requested()) {
+        s.stopped = true;
+        break;
+      }
+      std::string abort;
+      const bool ok = serve(i, i + 1 >= closeAt, &abort);
+      if (!ok) {
+        s.aborted = true;
+        s.abortMessage = abort;
+        break;
+      }
+      ++s.ran;
+    }
+    return s;
   }
+
+  // Parallel: each worker takes the first device in inventory order whose
+  // address no other worker is serving; a device waits while its address is
+  // busy, so devices at one address go one after the other in order.
+  std::mutex mu;
+  std::condition_variable cv;
+  std::vector<bool> taken(devices.size(), false);
+  std::set<std::string> busy;
+  std::size_t startedCount = 0;
+  bool halt = false;
+  auto worker = [&] {
+    std::unique_lock<std::mutex> lk(mu);
+    for (;;) {
+      std::size_t pick = devices.size();
+      for (;;) {
+        if (halt || startedCount == devices.size()) return;
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+          if (!taken[i] && !busy.count(devices[i].ip)) {
+            pick = i;
+            break;
+          }
+        }
+        if (pick < devices.size()) break;
+        cv.wait(lk);
+      }
+      const bool last = startedCount + 1 >= closeAt;
+      if ((last && stop.Close()) || stop.Requested()) {
+        s.stopped = true;
+        halt = true;
+        cv.notify_all();
+        return;
+      }
+      taken[pick] = true;
+      busy.insert(devices[pick].ip);
+      ++startedCount;
+      lk.unlock();
+      std::string abort;
+      const bool ok = serve(pick, last, &abort);
+      lk.lock();
+      busy.erase(devices[pick].ip);
+      if (ok) {
+        ++s.ran;
+      } else if (!s.aborted) {
+        s.aborted = true;
+        s.abortMessage = abort;
+        halt = true;
+      }
+      cv.notify_all();
+    }
+  };
+  const int n = std::min<int>(std::min(job.jobs, kMaxBatchJobs), static_cast<int>(devices.size()));
+  std::vector<std::thread> pool;
+  for (int k = 0; k < n; ++k) pool.emplace_back(worker);
+  for (auto& t : pool) t.join();
   return s;
 }
 

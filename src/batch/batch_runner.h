@@ -2,8 +2,10 @@
 // The device loop shared by every batch front end (the window's dialogs and
 // orvistarctl): devices in inventory order, one operation, a stop token, the
 // device's route before its turn, and reports per device through hooks. The
-// runner itself is synchronous; the caller chooses the thread it runs on, and
-// the hooks are called on that thread.
+// runner itself is synchronous; the caller chooses the thread it runs on. With
+// one job the hooks are called on that thread; with several, devices run on
+// worker threads and each hook is called on the thread serving its device,
+// never two hooks at once.
 #include <atomic>
 #include <cstdio>
 #include <cstdint>
@@ -16,6 +18,8 @@
 #include "devices/io_mod_remote_e.h"
 
 namespace orv {
+
+constexpr int kMaxBatchJobs = 64;
 
 enum class BatchOp { Restart, Reset, Locate, Unlock, SetIp, Upgrade, Export, Import };
 
@@ -107,6 +111,10 @@ struct BatchJob {
   // The stop token closes when device i begins with i + 1 >= this count
   // (0: the number of devices).
   std::size_t stopCloseCount = 0;
+  // Devices served at once (1 to kMaxBatchJobs). Devices that share an address
+  // are never served together: their static ARP entry decides which answers.
+  // With more than one job each device's route goes when its turn ends.
+  int jobs = 1;
   // The device operation; empty: the module's own command for `op`. An
   // export always goes through the file rule of ExportToFile; exportTransfer
   // replaces only the device's part of it (empty: the module's muExportDev).
@@ -128,8 +136,10 @@ struct BatchSummary {
   std::vector<BatchResult> results;  // one per device, in device order
 };
 
-// Runs job over devices one after the other. log may be null; clock null: real
-// sleeping.
+// Runs job over devices, one after the other or job.jobs at a time; a stop
+// request starts no further device and waits for those under way. log may be
+// null; clock null: real sleeping (shared by the workers, so it must be
+// thread-safe when jobs > 1).
 BatchSummary RunBatch(const BatchJob& job, std::vector<BatchDevice>& devices, StopToken& stop,
                       const BatchHooks& hooks, const BatchRoutes& routes,
                       BatchClock* clock = nullptr, OperationsLog* log = nullptr);

@@ -22,12 +22,16 @@
 #include <thread>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "batch/batch_runner.h"
 #include "batch/config_text.h"
 #include "batch/firmware_file.h"
 #include "batch/operations_log.h"
 #include "cli/cli.h"
 #include "cli/device_batch.h"
+#include "cli/device_search.h"
+#include "cli/fleet_progress.h"
 #include "common/trace.h"
 #include "devices/mod_nx9000.h"
 #include "devices/wait_dialog.h"
@@ -41,6 +45,27 @@
 #include "inventory/name_tables.h"
 
 namespace orv::cli {
+int SearchDevices(const std::string& command, const std::string& nic, int cycles, std::vector<IONODE>* found) {
+  FoundListSink sink(*found);
+  UdpSearchTransport transport(UdpSearchTransport::kDefaultRcvBuf);
+  SteadySearchClock clock;
+  SearchEngine engine(transport, clock, sink);
+  SearchFilter filter;
+  filter.bK7710 = filter.b4410 = true;
+  engine.SetNicIP(nic);
+  engine.SetFilter(filter);
+  engine.SetRemainingCycles(cycles);
+  std::fprintf(stderr, "searching on %s ...\n", nic.c_str());
+  engine.do_search();
+  if (engine.Failure()) {
+    std::fprintf(stderr, "orvistarctl %s: search ended early: %s\n", command.c_str(),
+                 engine.Failure().reason.c_str());
+    return kExitFailed;
+  }
+  std::fprintf(stderr, "%zu device(s) found\n", found->size());
+  return kExitOk;
+}
+
 namespace {
 
 std::atomic<bool> g_stop{false};
@@ -63,7 +88,7 @@ class StopSignals {
         if (sigwait(&set, &sig) != 0) continue;
         if (sig == SIGUSR2) return;
         if (!g_stop.exchange(true))
-          std::fprintf(stderr, "\nstopping: the device under way finishes, no further device starts\n");
+          std::fprintf(stderr, "\nstopping: devices under way finish, no further device starts\n");
         SearchStopped = true;
         if (StopToken* t = g_token.load()) t->Request();
       }
@@ -80,38 +105,46 @@ class StopSignals {
   std::thread thread_;
 };
 
-const bool g_tty = ::isatty(STDERR_FILENO) != 0;
+// The restart countdown of whichever device the calling worker serves: each
+// device that restarts gets its own full countdown, also when several wait at
+// once.
+thread_local std::size_t t_device = 0;
 
-// Progress of one firmware transfer on stderr.
-class CliProgress : public TProgressBar {
+class CliRestartWait : public TRestartWait {
  public:
-  CliProgress(std::string mac, int32_t blocks) : mac_(std::move(mac)), blocks_(blocks) {}
-  int32_t Position() const override { return pos_; }
-  void SetPosition(int32_t p) override {
-    pos_ = p;
-    if (g_tty) std::fprintf(stderr, "\r%s: block %d of %d ", mac_.c_str(), p, blocks_);
-  }
-  void Done() {
-    std::fprintf(stderr, g_tty ? "\n" : "%s: %d of %d blocks sent\n", mac_.c_str(), pos_, blocks_);
+  explicit CliRestartWait(FleetProgress& progress) : progress_(progress) {}
+  void ShowModal() override {
+    struct Display : TWaitDisplay {
+      FleetProgress& p;
+      std::size_t i;
+      Display(FleetProgress& pr, std::size_t ix) : p(pr), i(ix) {}
+      void ShowCount(int32_t n) override { p.Countdown(i, n); }
+      void Closed() override { p.Countdown(i, -1); }
+    } display(progress_, t_device);
+    TfmWait wait(&display);
+    wait.ShowModal();
   }
 
  private:
-  std::string mac_;
-  int32_t blocks_;
-  int32_t pos_ = 0;
+  FleetProgress& progress_;
 };
 
-// Restart countdown on stderr.
-class CliWaitDisplay : public TWaitDisplay {
- public:
-  void Opened() override { std::fprintf(stderr, g_tty ? "" : "waiting for the device to restart\n"); }
-  void ShowCount(int32_t n) override {
-    if (g_tty) std::fprintf(stderr, "\rrestarting: %d ", n);
+// Writes text to path; false with *error when any step fails.
+bool WriteWholeFile(const std::string& path, const std::string& text, std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) {
+    *error = std::strerror(errno);
+    return false;
   }
-  void Closed() override {
-    if (g_tty) std::fprintf(stderr, "\r              \r");
+  const bool wrote = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
+  const int savedErrno = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (!wrote || !closed) {
+    *error = std::strerror(wrote ? errno : savedErrno);
+    return false;
   }
-};
+  return true;
+}
 
 using Op = BatchOp;  // the operations of the shared runner
 
@@ -133,6 +166,8 @@ struct Options {
   std::string file;   // upgrade/import file, export --file
   std::string dir;    // export --dir
   bool updateNetwork = false;
+  int jobs = 1;
+  std::string report;  // --report FILE (.csv or .json)
 };
 
 int ParseInt(const std::string& text, const std::string& what, long lo, long hi) {
@@ -157,44 +192,74 @@ Options Parse(Op op, const std::string& name, const std::vector<std::string>& ar
   Options o;
   o.op = op;
   o.name = name;
-  std::vector<std::string> positional;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string v;
-    if (TakeOption(args, i, "--mac", v)) {
-      auto mac = NormalizeMacText(v);
-      if (!mac) throw UsageError("'" + v + "' is not a MAC address (e.g. 00-0A-1B-2C-3D-4E)");
-      o.macs.push_back(*mac);
-    } else if (args[i] == "--all") {
-      o.all = true;
-    } else if (TakeOption(args, i, "--password", v)) {
-      o.password = v;
-    } else if (TakeOption(args, i, "--nic", v)) {
-      o.nic = TrimIPText(v);
-      o.nicGiven = true;
-      if (!ParseIPText(o.nic)) throw UsageError("--nic '" + v + "' is not an IPv4 address");
-    } else if (TakeOption(args, i, "--cycles", v)) {
-      o.cycles = ParseInt(v, "--cycles", 1, 100000);
-      o.cyclesGiven = true;
-    } else if (TakeOption(args, i, "--timeout", v)) {
-      o.timeoutMs = ParseInt(v, "--timeout", 1, 600000);
-    } else if (args[i] == "--json") {
-      o.json = true;
-    } else if (args[i] == "--yes" || args[i] == "-y") {
-      o.yes = true;
-    } else if (op == Op::Locate && TakeOption(args, i, "--value", v)) {
-      o.locateValue = static_cast<uint16_t>(ParseInt(v, "--value", 0, 0xFFFF));
-    } else if (op == Op::Export && TakeOption(args, i, "--dir", v)) {
-      o.dir = v;
-    } else if (op == Op::Export && TakeOption(args, i, "--file", v)) {
-      o.file = v;
-    } else if (op == Op::Import && args[i] == "--update-network") {
-      o.updateNetwork = true;
-    } else if (!args[i].empty() && args[i][0] == '-') {
-      throw UsageError("unknown option '" + args[i] + "'");
-    } else {
-      positional.push_back(args[i]);
-    }
+  CLI::App app{"orvistarctl " + name};
+  app.set_help_flag();  // --help is answered before the command runs
+  app.allow_extras();   // unknown options are reported below, in our words
+  app.positionals_at_end(false);
+  std::vector<std::string> macTexts, positional;
+  std::string password, nic, cycles, timeout, value, jobs;
+  // One value per occurrence, so that "--mac A --mac B" and "--mac=A" read alike.
+  auto value_option = [&](const char* flag, auto& target) {
+    auto* opt = app.add_option(flag, target);
+    opt->allow_extra_args(false);
+    return opt;
+  };
+  value_option("--mac", macTexts);
+  value_option("--password", password);
+  value_option("--nic", nic);
+  value_option("--cycles", cycles);
+  value_option("--timeout", timeout);
+  value_option("--jobs", jobs);
+  value_option("--report", o.report);
+  if (op == Op::Locate) value_option("--value", value);
+  if (op == Op::Export) {
+    value_option("--dir", o.dir);
+    value_option("--file", o.file);
   }
+  app.add_flag("--all", o.all);
+  app.add_flag("--json", o.json);
+  app.add_flag("--yes,-y", o.yes);
+  if (op == Op::Import) app.add_flag("--update-network", o.updateNetwork);
+  app.add_option("arguments", positional);
+  std::set<std::string> valueFlags = {"--mac", "--password", "--nic", "--cycles", "--timeout", "--jobs",
+                                      "--report", "--value", "--dir", "--file"};
+  if (!args.empty() && valueFlags.count(args.back()) && app.get_option_no_throw(args.back()))
+    throw UsageError("option " + args.back() + " needs a value");
+  try {
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 reads from the back
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    throw UsageError(e.what());
+  }
+  auto given = [&](const char* flag) {
+    const CLI::Option* opt = app.get_option_no_throw(flag);
+    return opt && opt->count() > 0;
+  };
+  for (const auto& extra : app.remaining()) {
+    if (!extra.empty() && extra[0] == '-') throw UsageError("unknown option '" + extra + "'");
+    positional.push_back(extra);
+  }
+  for (const auto& v : macTexts) {
+    auto mac = NormalizeMacText(v);
+    if (!mac) throw UsageError("'" + v + "' is not a MAC address (e.g. 00-0A-1B-2C-3D-4E)");
+    o.macs.push_back(*mac);
+  }
+  if (given("--password")) o.password = password;
+  if (given("--nic")) {
+    o.nic = TrimIPText(nic);
+    o.nicGiven = true;
+    if (!ParseIPText(o.nic)) throw UsageError("--nic '" + nic + "' is not an IPv4 address");
+  }
+  if (given("--cycles")) {
+    o.cycles = ParseInt(cycles, "--cycles", 1, 100000);
+    o.cyclesGiven = true;
+  }
+  if (given("--timeout")) o.timeoutMs = ParseInt(timeout, "--timeout", 1, 600000);
+  if (given("--jobs")) o.jobs = ParseInt(jobs, "--jobs", 1, kMaxBatchJobs);
+  if (given("--value")) o.locateValue = static_cast<uint16_t>(ParseInt(value, "--value", 0, 0xFFFF));
+  if (given("--report") && ReportFormatOf(o.report).empty())
+    throw UsageError("--report '" + o.report + "' needs a name ending in .csv or .json");
+
   if (op == Op::SetIp) {
     if (positional.empty()) throw UsageError("set-ip needs at least one MAC=ADDR");
     if (o.all || !o.macs.empty()) throw UsageError("set-ip takes its devices from MAC=ADDR, not --mac/--all");
@@ -280,6 +345,16 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
     }
   }
 
+  if (!o.report.empty()) {
+    // A report that could not be written at the end would lose the results.
+    const auto slash = o.report.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : o.report.substr(0, slash));
+    if (::access(folder.c_str(), W_OK) != 0) {
+      std::fprintf(stderr, "orvistarctl %s: cannot write the report in %s: %s\n", name.c_str(), folder.c_str(),
+                   std::strerror(errno));
+      return kExitUsage;
+    }
+  }
   if (!o.nicGiven) {
     o.nic = TrimIPText(PeekNicIP());
     if (o.nic.empty()) {
@@ -303,27 +378,8 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
 
   StopSignals signals;
 
-  // The search, as the window runs it before any operation.
   std::vector<IONODE> found;
-  {
-    FoundListSink sink(found);
-    UdpSearchTransport transport(UdpSearchTransport::kDefaultRcvBuf);
-    SteadySearchClock clock;
-    SearchEngine engine(transport, clock, sink);
-    SearchFilter filter;
-    filter.bK7710 = filter.b4410 = true;
-    engine.SetNicIP(o.nic);
-    engine.SetFilter(filter);
-    engine.SetRemainingCycles(o.cycles);
-    std::fprintf(stderr, "searching on %s ...\n", o.nic.c_str());
-    engine.do_search();
-    if (engine.Failure()) {
-      std::fprintf(stderr, "orvistarctl %s: search ended early: %s\n", name.c_str(),
-                   engine.Failure().reason.c_str());
-      return kExitFailed;
-    }
-    std::fprintf(stderr, "%zu device(s) found\n", found.size());
-  }
+  if (int rc = SearchDevices(name, o.nic, o.cycles, &found); rc != kExitOk) return rc;
   if (g_stop) {
     std::fprintf(stderr, "orvistarctl %s: stopped during the search; no device was contacted\n", name.c_str());
     return kExitStopped;
@@ -414,17 +470,21 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   // Routes of a run that died (and holds no lock any more) go before new ones are added.
   if (!rows.empty()) RemoveStaleDeviceRoutes();
 
-  CliWaitDisplay waitDisplay;
-  TfmWait wait(&waitDisplay);
+  const int32_t blocksPerDevice =
+      op == Op::Upgrade ? static_cast<int32_t>(TransferBlocks(static_cast<uint32_t>(firmware.image.size()))) : 0;
+  FleetProgress progress(stderr, ::isatty(STDERR_FILENO) != 0, rows.size(), blocksPerDevice, kTransferBlock);
+  CliRestartWait wait(progress);
   SetRestartWait(&wait);
 
-  // The run: one device after the other, through the runner the window uses.
+  // The run, through the runner the window uses: one device after the other,
+  // or --jobs at a time.
   BatchJob job;
   job.op = op;
   job.localIP = o.nic;
   job.locateValue = o.locateValue;
   job.unlockWithGiven = o.password.has_value();
   job.pauseAfterMs = (op == Op::Restart || op == Op::Reset) ? 2000 : 0;
+  job.jobs = o.jobs;
   // Each device's entries go when its turn ends.
   job.removeRouteAfterEach = true;
   if (op == Op::Upgrade) job.firmware = std::make_shared<const FirmwareImage>(std::move(firmware));
@@ -438,22 +498,15 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
       d.exportPath = o.file.empty() ? ExportDevicePath(o.dir, row.model, m.szMacAddress) : o.file;
     devices.push_back(std::move(d));
   }
-  std::unique_ptr<CliProgress> progress;
   BatchHooks hooks;
   hooks.started = [&](std::size_t i, bool) {
-    if (op == Op::Upgrade)
-      progress = std::make_unique<CliProgress>(
-          devices[i].mac, static_cast<int32_t>(TransferBlocks(static_cast<uint32_t>(job.firmware->image.size()))));
+    t_device = i;
+    progress.Started(i, devices[i].mac, devices[i].ip);
   };
-  hooks.progress = [&](std::size_t, int32_t pos) {
-    if (progress) progress->SetPosition(pos);
-  };
-  std::vector<DeviceOutcome> outcomes;
+  hooks.progress = [&](std::size_t i, int32_t pos) { progress.Blocks(i, pos); };
+  // In device order for the summary and the JSON, whatever order they finish in.
+  std::vector<std::optional<DeviceOutcome>> done(devices.size());
   hooks.finished = [&](std::size_t i, const BatchResult& r) {
-    if (progress) {
-      progress->Done();
-      progress.reset();
-    }
     const BatchDevice& bd = devices[i];
     DeviceOutcome d;
     d.mac = bd.mac;
@@ -463,6 +516,9 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
     d.ran = true;
     d.result = r.code;
     d.blocks = r.blocks;
+    d.text = r.text.empty() ? "address mode not changeable" : r.text;
+    d.finishedAt = r.finishedAt;
+    d.seconds = r.seconds;
     if (op == Op::Export) d.file = bd.exportPath;
     if (op == Op::SetIp) {
       d.note = "-> " + bd.newAddress;
@@ -470,11 +526,9 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
       if (r.text != "Success" && r.text != "Fail")
         d.note += r.text.empty() ? "  address mode not changeable" : "  " + r.text;
     }
-    if (!o.json) {
-      std::cout << FormatDeviceLine(d) << "\n";
-      std::cout.flush();
-    }
-    outcomes.push_back(std::move(d));
+    // A result line as each device finishes.
+    progress.Finished(i, o.json ? std::string() : FormatDeviceLine(d), stdout);
+    done[i] = std::move(d);
   };
   StopToken token;
   g_token = &token;
@@ -482,6 +536,10 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   OperationsLog log;
   BatchSummary summary = RunBatch(job, devices, token, hooks, BatchRoutes::Host(), nullptr, &log);
   g_token = nullptr;
+  progress.Close();
+  std::vector<DeviceOutcome> outcomes;
+  for (auto& d : done)
+    if (d) outcomes.push_back(std::move(*d));
   const bool stopped = summary.stopped || (g_stop && outcomes.size() < rows.size() && !summary.aborted);
   const bool aborted = summary.aborted;
   if (aborted) std::fprintf(stderr, "%s\n", summary.abortMessage.c_str());
@@ -496,6 +554,14 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   for (const auto& d : outcomes) ok += d.ran && d.result == 0;
   if (o.json) std::cout << FormatBatchJson(name, outcomes, stopped || aborted);
   std::cout.flush();
+  if (!o.report.empty()) {
+    std::string error;
+    if (!WriteWholeFile(o.report, FormatReport(ReportFormatOf(o.report), BatchOpKey(op), outcomes), &error)) {
+      std::fprintf(stderr, "orvistarctl %s: cannot write the report %s: %s\n", name.c_str(), o.report.c_str(),
+                   error.c_str());
+      if (!stopped) return kExitFailed;
+    }
+  }
 
   if (stopped && op == Op::SetIp)
     std::fprintf(stderr, "Change IP address has stopped.\n\nYou need to search for the device again.\n");
@@ -523,11 +589,16 @@ const char kCommon[] =
     "  --cycles T            search length in one-second rounds (default: \"Search_Timeout\")\n"
     "  --timeout MS          connect and restart time limit (default: \"Socket Timeout\")\n"
     "  --json                print the results as JSON on stdout\n"
+    "  --jobs N              serve up to N devices at once (1-64, default 1); devices\n"
+    "                        that share an address still go one after the other\n"
+    "  --report FILE         write the per-device results to FILE (.csv or .json)\n"
     "\n"
-    "Prints one line per device: MAC, address, \"Success\" or \"Fail\" and the numeric\n"
-    "result; progress, the restart countdown and a summary go to stderr. Each device\n"
-    "gets a host route (and static ARP entry) for its turn, removed when the turn ends.\n"
-    "Ctrl-C stops after the device under way.\n"
+    "Prints one line per device as it finishes: MAC, address, \"Success\" or \"Fail\"\n"
+    "and the numeric result; progress, the restart countdown of each device and a\n"
+    "summary go to stderr. Each device gets a host route (and static ARP entry) for its\n"
+    "turn, removed when the turn ends. Every device operation is added to the\n"
+    "operations log (see `orvistarctl log`).\n"
+    "Ctrl-C starts no further device and waits for those under way.\n"
     "Exit status: 0 every device succeeded, 1 some device failed or was not found,\n"
     "2 bad arguments or input (nothing contacted), 3 stopped.\n";
 

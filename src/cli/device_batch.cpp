@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/cli.h"
 #include "discovery/result_format.h"
 
@@ -59,24 +61,80 @@ std::string FormatDeviceLine(const DeviceOutcome& o) {
 std::string FormatBatchJson(const std::string& command, const std::vector<DeviceOutcome>& outcomes,
                             bool stopped) {
   int ok = 0;
-  std::string s = "{\"command\": \"" + JsonEscape(command) + "\", \"devices\": [";
-  for (size_t i = 0; i < outcomes.size(); ++i) {
-    const auto& o = outcomes[i];
+  nlohmann::ordered_json devices = nlohmann::ordered_json::array();
+  for (const auto& o : outcomes) {
     if (o.ran && o.result == 0) ++ok;
-    s += i ? ",\n  " : "\n  ";
-    s += "{\"mac\": \"" + JsonEscape(o.mac) + "\", \"ip\": \"" + JsonEscape(o.ip) + "\", \"model\": \"" +
-         JsonEscape(o.model) + "\", \"server_name\": \"" + JsonEscape(o.serverName) + "\", \"found\": " +
-         (o.ran ? "true" : "false") + ", \"result\": " + std::to_string(o.result) + ", \"status\": \"" +
-         (o.ran && o.result == 0 ? "Success" : "Fail") + "\"";
-    if (!o.note.empty()) s += ", \"note\": \"" + JsonEscape(o.note) + "\"";
-    if (!o.file.empty()) s += ", \"file\": \"" + JsonEscape(o.file) + "\"";
-    if (o.blocks >= 0) s += ", \"blocks\": " + std::to_string(o.blocks);
-    s += "}";
+    nlohmann::ordered_json d = {{"mac", JsonText(o.mac)},
+                                {"ip", JsonText(o.ip)},
+                                {"model", JsonText(o.model)},
+                                {"server_name", JsonText(o.serverName)},
+                                {"found", o.ran},
+                                {"result", o.result},
+                                {"status", o.ran && o.result == 0 ? "Success" : "Fail"}};
+    if (!o.note.empty()) d["note"] = JsonText(o.note);
+    if (!o.file.empty()) d["file"] = JsonText(o.file);
+    if (o.blocks >= 0) d["blocks"] = o.blocks;
+    devices.push_back(std::move(d));
   }
-  s += outcomes.empty() ? "]" : "\n]";
-  s += ", \"succeeded\": " + std::to_string(ok) + ", \"failed\": " + std::to_string(outcomes.size() - ok) +
-       ", \"stopped\": " + (stopped ? "true" : "false") + "}\n";
-  return s;
+  nlohmann::ordered_json j = {{"command", JsonText(command)},
+                              {"devices", std::move(devices)},
+                              {"succeeded", ok},
+                              {"failed", static_cast<int>(outcomes.size()) - ok},
+                              {"stopped", stopped}};
+  return j.dump(2) + "\n";
+}
+
+std::string ReportFormatOf(const std::string& path) {
+  const auto dot = path.rfind('.');
+  const auto slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "csv" || ext == "json" ? ext : "";
+}
+
+namespace {
+std::string CsvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string ResultTextOf(const DeviceOutcome& o) {
+  if (!o.ran) return "not found by the search";
+  return o.text.empty() ? (o.result == 0 ? "Success" : "Fail") : o.text;
+}
+}  // namespace
+
+std::string FormatReport(const std::string& format, const std::string& operation,
+                         const std::vector<DeviceOutcome>& outcomes) {
+  if (format == "json") {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& o : outcomes) {
+      list.push_back({{"finished", o.finishedAt},
+                      {"mac", JsonText(o.mac)},
+                      {"address", JsonText(o.ip)},
+                      {"model", JsonText(o.model)},
+                      {"operation", operation},
+                      {"result", o.result},
+                      {"text", JsonText(ResultTextOf(o))},
+                      {"seconds", o.seconds}});
+    }
+    return list.dump(2) + "\n";
+  }
+  std::string out = "finished,mac,address,model,operation,result,text,seconds\r\n";
+  char secs[32];
+  for (const auto& o : outcomes) {
+    std::snprintf(secs, sizeof secs, "%.3f", o.seconds);
+    out += CsvField(o.finishedAt) + "," + CsvField(o.mac) + "," + CsvField(o.ip) + "," + CsvField(o.model) +
+           "," + operation + "," + std::to_string(o.result) + "," + CsvField(ResultTextOf(o)) + "," + secs +
+           "\r\n";
+  }
+  return out;
 }
 
 }  // namespace orv::cli

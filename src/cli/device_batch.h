@@ -1,6 +1,6 @@
 #pragma once
 // Pieces of the device commands of orvistarctl that need no network: option
-// parsing helpers, the result texts and the JSON report.
+// parsing helpers, the result texts, the JSON output and the report files.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,10 +32,21 @@ struct DeviceOutcome {
   std::string file;      // export: the file written
   int32_t blocks = -1;   // upgrade: progress steps made
   std::string note;      // extra text (mode name, reason)
+  std::string text;      // result text of the operation ("Success", "Fail", "BOOTP", ...)
+  std::string finishedAt;  // local time the device's turn ended
+  double seconds = 0;
 };
 
 std::string FormatDeviceLine(const DeviceOutcome& o);
 std::string FormatBatchJson(const std::string& command, const std::vector<DeviceOutcome>& outcomes,
                             bool stopped);
+
+// --report FILE: "csv" or "json" from the file's extension (either case);
+// empty for any other name.
+std::string ReportFormatOf(const std::string& path);
+// The per-device results as the report holds them: time finished, MAC,
+// address, model, operation, result code, result text, seconds taken.
+std::string FormatReport(const std::string& format, const std::string& operation,
+                         const std::vector<DeviceOutcome>& outcomes);
 
 }  // namespace orv::cli

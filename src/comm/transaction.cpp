@@ -6,14 +6,14 @@
 
 namespace orv {
 
-int32_t TransactionCounter = 0;
+std::atomic<int32_t> TransactionCounter{0};
 std::atomic<bool> DeviceIoHalted{false};
 
 int32_t ModbusTransact(TIOMod& module, ClientSocket* socket, uint8_t (&frame)[kModbusMaxRequest],
                        uint32_t type, uint32_t ref, uint16_t count, const uint8_t* data,
                        uint8_t* reply, bool awaitReply, int32_t timeoutMs, bool retry) {
   ModbusFrameInfo info;
-  if (!BuildModbusRequest(frame, static_cast<uint16_t>(TransactionCounter & 0xFFFF),
+  if (!BuildModbusRequest(frame, static_cast<uint16_t>(TransactionCounter.load() & 0xFFFF),
                           static_cast<uint8_t>(module.nUnitID & 0xFF), type, ref, count, data,
                           awaitReply, info)) {
     return -1;
@@ -41,7 +41,9 @@ int32_t ModbusTransact(TIOMod& module, ClientSocket* socket, uint8_t (&frame)[kM
       }
     }
   }
-  TransactionCounter = TransactionCounter >= 0xFFFF ? 0 : TransactionCounter + 1;
+  int32_t seen = TransactionCounter.load();
+  while (!TransactionCounter.compare_exchange_weak(seen, seen >= 0xFFFF ? 0 : seen + 1)) {
+  }
   return result;
 }
 

@@ -14,7 +14,8 @@ class TIOMod;
 
 // Process-wide transaction counter: its low 16 bits are the transaction
 // identifier; advanced after every request that passed the parameter checks.
-extern int32_t TransactionCounter;
+// Atomic because parallel runs exchange with several devices at once.
+extern std::atomic<int32_t> TransactionCounter;
 // Set while the program shuts down or clears the inventory: no request starts
 // and no connection is closed by SetOnline.
 extern std::atomic<bool> DeviceIoHalted;

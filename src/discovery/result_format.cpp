@@ -6,6 +6,8 @@
 #include <iterator>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 #include "inventory/name_tables.h"
 
 namespace orv {
@@ -51,37 +53,21 @@ std::string ModelName(const IONODE& n) {
 
 }  // namespace
 
-std::string JsonEscape(std::string_view text) {
+std::string JsonText(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 8);
   for (std::size_t i = 0; i < text.size();) {
     uint32_t cp = 0;
     const std::size_t len = Utf8SequenceLength(text, i, cp);
     if (len == 0) {
-      out += Hex2("\\u00", static_cast<uint8_t>(text[i]));
+      // The byte read as its Latin-1 character.
+      const auto c = static_cast<uint8_t>(text[i]);
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
       ++i;
       continue;
     }
-    if (len == 1) {
-      const char c = text[i];
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-          if (cp < 0x20 || cp == 0x7F) {
-            out += Hex2("\\u00", cp);
-          } else {
-            out += c;
-          }
-      }
-    } else {
-      out.append(text.substr(i, len));
-    }
+    out.append(text.substr(i, len));
     i += len;
   }
   return out;
@@ -148,27 +134,18 @@ std::string FormatResultTable(const std::vector<IONODE>& found) {
 }
 
 std::string FormatResultJson(const std::vector<IONODE>& found) {
-  if (found.empty()) return "[]\n";
-  std::string out = "[\n";
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    const IONODE& n = found[i];
-    const std::pair<const char*, const std::string*> fields[] = {
-        {"server_name", &n.szServerName}, {"ip", &n.szIP},           {"mac", &n.szMac},
-        {"netmask", &n.szNetmask},        {"gateway", &n.szGateway}, {"firmware", &n.szRevision},
-        {"lock", &n.szLockMode}};
-    const std::string model = ModelName(n);
-    out += "  {";
-    out += "\"server_name\": \"" + JsonEscape(n.szServerName) + "\", ";
-    out += "\"model\": \"" + JsonEscape(model) + "\"";
-    for (std::size_t f = 1; f < std::size(fields); ++f) {
-      out += ", \"";
-      out += fields[f].first;
-      out += "\": \"" + JsonEscape(*fields[f].second) + "\"";
-    }
-    out += i + 1 < found.size() ? "},\n" : "}\n";
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const IONODE& n : found) {
+    list.push_back({{"server_name", JsonText(n.szServerName)},
+                    {"model", JsonText(ModelName(n))},
+                    {"ip", JsonText(n.szIP)},
+                    {"mac", JsonText(n.szMac)},
+                    {"netmask", JsonText(n.szNetmask)},
+                    {"gateway", JsonText(n.szGateway)},
+                    {"firmware", JsonText(n.szRevision)},
+                    {"lock", JsonText(n.szLockMode)}});
   }
-  out += "]\n";
-  return out;
+  return list.dump(2) + "\n";
 }
 
 }  // namespace orv

@@ -1,7 +1,7 @@
 #pragma once
 // Text output of a search result: an aligned table for people and a JSON
 // array for scripts. Server names are arbitrary bytes from the network, so
-// both escape what a terminal or a JSON reader must not see raw.
+// both make them safe for a terminal or a JSON reader.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,9 +10,10 @@
 
 namespace orv {
 
-// JSON string body: quotes, backslashes and control characters escaped;
-// bytes that are not well-formed UTF-8 become \u00XX (the byte's value).
-std::string JsonEscape(std::string_view text);
+// Text a JSON writer accepts: well-formed UTF-8 stays, every other byte
+// becomes the character of its value (U+0080 to U+00FF), so no name from the
+// network is lost or makes the writer fail.
+std::string JsonText(std::string_view text);
 
 // For a terminal: control characters (C0, DEL, C1) and bytes that are not
 // well-formed UTF-8 become \xNN; a backslash becomes "\\".

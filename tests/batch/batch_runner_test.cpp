@@ -6,7 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -134,6 +139,91 @@ TEST(BatchRunner, StopRules) {
   EXPECT_EQ(BatchResultText(BatchOp::SetIp, 53), "BOOTP");
   EXPECT_EQ(BatchResultText(BatchOp::SetIp, 50), "");
   EXPECT_EQ(BatchResultText(BatchOp::Restart, 53), "Fail");
+}
+
+TEST(BatchRunner, ParallelJobsOverlapButNeverTwoDevicesAtOneAddress) {
+  // Twelve devices, four of them at one factory address; four jobs.
+  auto devices = Devices(12);
+  for (int i : {1, 4, 7, 10}) devices[i].ip = "192.168.127.254";
+  std::mutex mu;
+  int active = 0, maxActive = 0, sharedActive = 0;
+  bool sharedOverlap = false;
+  std::vector<std::string> sharedOrder, routeLog;
+  BatchRoutes routes{[&](const std::string&, const std::string& d, const std::string& m) {
+                       std::lock_guard<std::mutex> g(mu);
+                       routeLog.push_back("add " + d + " " + m);
+                       return true;
+                     },
+                     [&](const std::string& d) {
+                       std::lock_guard<std::mutex> g(mu);
+                       routeLog.push_back("remove " + d);
+                     }};
+  BatchJob job;
+  job.jobs = 4;
+  StopToken stop;
+  job.operation = [&](BatchDevice& d, TProgressBar*) {
+    const bool shared = d.ip == "192.168.127.254";
+    {
+      std::lock_guard<std::mutex> g(mu);
+      maxActive = std::max(maxActive, ++active);
+      if (shared) {
+        sharedOverlap = sharedOverlap || sharedActive > 0;
+        ++sharedActive;
+        sharedOrder.push_back(d.mac);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::lock_guard<std::mutex> g(mu);
+    --active;
+    if (shared) --sharedActive;
+    return d.mac.back() == '3' ? 4 : 0;  // a mix of results
+  };
+  std::vector<std::size_t> finished;
+  bool hookOverlap = false;
+  std::atomic<int> inHook{0};
+  BatchHooks hooks;
+  hooks.finished = [&](std::size_t i, const BatchResult&) {
+    hookOverlap = hookOverlap || inHook.fetch_add(1) > 0;
+    finished.push_back(i);
+    inHook.fetch_sub(1);
+  };
+  struct QuietClock : BatchClock {
+    void SleepMs(int32_t) override {}
+  } clock;
+  BatchSummary s = RunBatch(job, devices, stop, hooks, routes, &clock);
+  EXPECT_EQ(s.ran, 12u);
+  EXPECT_GT(maxActive, 1);
+  EXPECT_LE(maxActive, 4);
+  EXPECT_FALSE(sharedOverlap);
+  EXPECT_FALSE(hookOverlap);
+  EXPECT_EQ(sharedOrder, (std::vector<std::string>{devices[1].mac, devices[4].mac, devices[7].mac,
+                                                   devices[10].mac}));
+  EXPECT_EQ(finished.size(), 12u);
+  // Results stay in device order, whatever order devices finished in.
+  for (std::size_t i = 0; i < 12; ++i) {
+    EXPECT_TRUE(s.results[i].ran);
+    EXPECT_EQ(s.results[i].code, devices[i].mac.back() == '3' ? 4 : 0) << i;
+  }
+  // Every device's route went at the end of its own turn.
+  EXPECT_EQ(std::count_if(routeLog.begin(), routeLog.end(), [](auto& e) { return e[0] == 'a'; }), 12);
+  EXPECT_EQ(std::count_if(routeLog.begin(), routeLog.end(), [](auto& e) { return e[0] == 'r'; }), 12);
+
+  // A stop under way: no further device starts, those under way finish.
+  auto more = Devices(12);
+  StopToken stop2;
+  std::atomic<int> calls{0};
+  job.operation = [&](BatchDevice&, TProgressBar*) {
+    if (++calls == 2) stop2.Request();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    return 0;
+  };
+  BatchSummary t = RunBatch(job, more, stop2, {}, {}, &clock);
+  EXPECT_TRUE(t.stopped);
+  EXPECT_EQ(t.ran, static_cast<std::size_t>(calls.load()));
+  EXPECT_LE(calls.load(), 4);
+  int ran = 0;
+  for (auto& r : t.results) ran += r.ran;
+  EXPECT_EQ(ran, calls.load());
 }
 
 TEST(BatchRunner, RestartCountdownRunsInFullForEveryDevice) {

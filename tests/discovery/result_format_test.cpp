@@ -22,16 +22,15 @@ IONODE Node(const std::string& name, int model, const std::string& ip) {
   return n;
 }
 
-TEST(ResultFormat, JsonEscaping) {
-  EXPECT_EQ(JsonEscape("plain"), "plain");
-  EXPECT_EQ(JsonEscape("a\"b\\c"), "a\\\"b\\\\c");
-  EXPECT_EQ(JsonEscape("\n\t\x01\x1f\x7f"), "\\n\\t\\u0001\\u001F\\u007F");
-  EXPECT_EQ(JsonEscape("Z\xc3\xbcrich \xe2\x82\xac \xf0\x9f\x98\x80"), "Z\xc3\xbcrich \xe2\x82\xac \xf0\x9f\x98\x80");
-  EXPECT_EQ(JsonEscape("\xff\xfe"), "\\u00FF\\u00FE");
-  EXPECT_EQ(JsonEscape("\xc0\x80"), "\\u00C0\\u0080");          // overlong NUL
-  EXPECT_EQ(JsonEscape("\xed\xa0\x80"), "\\u00ED\\u00A0\\u0080");  // surrogate
-  EXPECT_EQ(JsonEscape("ab\xe2\x82"), "ab\\u00E2\\u0082");      // cut short at the end
-  EXPECT_EQ(JsonEscape(std::string("a\0b", 3)), "a\\u0000b");
+TEST(ResultFormat, JsonTextKeepsUtf8AndReadsOtherBytesAsLatin1) {
+  EXPECT_EQ(JsonText("plain \"q\"\n"), "plain \"q\"\n");
+  EXPECT_EQ(JsonText("Z\xc3\xbcrich \xe2\x82\xac \xf0\x9f\x98\x80"), "Z\xc3\xbcrich \xe2\x82\xac \xf0\x9f\x98\x80");
+  EXPECT_EQ(JsonText("\xff\xfe"), "\xc3\xbf\xc3\xbe");
+  EXPECT_EQ(JsonText("\xc0\x80"), "\xc3\x80\xc2\x80");                // overlong NUL
+  EXPECT_EQ(JsonText("\xed\xa0\x80"), "\xc3\xad\xc2\xa0\xc2\x80");  // surrogate
+  EXPECT_EQ(JsonText("ab\xe2\x82"), "ab\xc3\xa2\xc2\x82");            // cut short at the end
+  // Whatever the bytes, the writer accepts the text and control characters are escaped.
+  EXPECT_EQ(nlohmann::json(JsonText(std::string("a\0b\x01\xff", 5))).dump(), "\"a\\u0000b\\u0001\xc3\xbf\"");
 }
 
 TEST(ResultFormat, JsonArrayParsesWithTheExpectedKeys) {

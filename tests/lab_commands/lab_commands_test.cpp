@@ -1,9 +1,12 @@
 // The device commands of orvistarctl against simulated devices: every result
 // code, the frames on the wire (from the devices' request logs) and what the
 // devices do afterwards (move, restart, install, keep their settings).
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <thread>
 
 #include "batch/crc16.h"
 #include "lab_fixture.h"
@@ -413,6 +416,139 @@ TEST_F(CommandsLab, CtrlCLetsTheDeviceUnderWayFinishAndStartsNoOther) {
   EXPECT_EQ(done, 1) << p.out;
   EXPECT_EQ(untouched, 2);
   ExpectNoDeviceRoutes();
+}
+
+// First and last request time of each device's session in its log.
+struct Span {
+  std::string first, last;
+  bool Overlaps(const Span& o) const { return first < o.last && o.first < last; }
+};
+
+TEST_F(CommandsLab, ParallelRunsGiveTheSequentialResultsAndCleanUp) {
+  const nlohmann::json slow = {{"faults", {{"reply_delay_ms", 200}}}};
+  auto factory = [&](const std::string& mac) {
+    nlohmann::json extra = slow;
+    extra.update({{"ip", "192.168.127.254"}, {"gateway", "192.168.127.1"}});
+    return Dev(mac, 0, extra);
+  };
+  Up(json::array({Dev(M1, 11, slow), Dev(M2, 12, slow), Dev(M3, 13, {{"password", "Other123"}}),
+                  Dev(M4, 14, {{"faults", {{"exception_on", {"106:80F5"}}}}}), factory(M5), factory(M6)}));
+  if (IsSkipped() || HasFatalFailure()) return;
+  const std::vector<std::string> all = {M1, M2, M3, M4, M5, M6};
+  auto spans = [&] {
+    std::map<std::string, Span> out;
+    for (const auto& mac : all) {
+      std::ifstream in(Dir() / "logs" / (mac + ".log"));
+      for (std::string line; std::getline(in, line);) {
+        if (line.find(" tcp ") == std::string::npos) continue;
+        Span& sp = out[mac];
+        if (sp.first.empty()) sp.first = line.substr(0, line.find(' '));
+        sp.last = line.substr(0, line.find(' '));
+      }
+    }
+    return out;
+  };
+
+  // Six at once, with the report as CSV.
+  const std::string csv = (Dir() / "r.csv").string(), rjson = (Dir() / "r.json").string();
+  Proc par = Device({"locate", "--all", "--jobs", "6", "--report", csv});
+  auto seen = spans();
+  ASSERT_EQ(seen.size(), 6u) << par.err;
+  EXPECT_TRUE(seen[M1].Overlaps(seen[M2])) << "no two devices were served at once";
+  EXPECT_FALSE(seen[M5].Overlaps(seen[M6])) << "two devices at one address were served at once";
+  EXPECT_EQ(ResultOf(Results(par), M3), 4);
+  EXPECT_EQ(ResultOf(Results(par), M4), 7);
+
+  // One at a time over the same lab: the same results, the same exit code.
+  Proc seq = Device({"locate", "--all", "--report", rjson});
+  EXPECT_EQ(par.status, 1);
+  EXPECT_EQ(seq.status, par.status);
+  const json a = Results(par), b = Results(seq);
+  for (const auto& mac : all) EXPECT_EQ(ResultOf(a, mac), ResultOf(b, mac)) << mac;
+  EXPECT_EQ(a["succeeded"], 4);
+  EXPECT_EQ(b["succeeded"], 4);
+
+  // Both report formats hold every device with its result.
+  std::ifstream csvIn(csv);
+  std::string header, line;
+  std::getline(csvIn, header);
+  EXPECT_EQ(header, "finished,mac,address,model,operation,result,text,seconds\r");
+  int rows = 0;
+  while (std::getline(csvIn, line)) {
+    ++rows;
+    if (line.find(M4) != std::string::npos) EXPECT_NE(line.find(",locate,7,Fail,"), std::string::npos) << line;
+  }
+  EXPECT_EQ(rows, 6);
+  const json report = json::parse(std::ifstream(rjson), nullptr, false);
+  ASSERT_TRUE(report.is_array());
+  ASSERT_EQ(report.size(), 6u);
+  for (const auto& r : report) {
+    EXPECT_EQ(r["operation"], "locate");
+    EXPECT_EQ(r["result"], ResultOf(b, r["mac"]));
+    EXPECT_GT(r["seconds"].get<double>(), 0.0);
+  }
+
+  // The operations log has both runs; `log` filters them by device.
+  Proc log = Ctl({"log", "--mac", M4, "--json"});
+  EXPECT_EQ(log.status, 0) << log.err;
+  const json entries = json::parse(log.out, nullptr, false);
+  ASSERT_TRUE(entries.is_array()) << log.out;
+  EXPECT_EQ(entries.size(), 2u);
+  // A log that cannot be written warns once and fails nothing.
+  std::ofstream(Dir() / "blocker") << "x";
+  Proc unlogged = Exec({"env", "XDG_STATE_HOME=" + (Dir() / "blocker").string(), Ctl(), "unlock", "--mac", M1,
+                        "--mac", M2, "--jobs", "2", "--nic", "10.77.0.1", "--cycles", "2"});
+  EXPECT_EQ(unlogged.status, 0) << unlogged.err;
+  size_t warnings = 0;
+  for (size_t at = 0; (at = unlogged.err.find("operations log", at)) != std::string::npos; ++at) ++warnings;
+  EXPECT_EQ(warnings, 1u) << unlogged.err;
+
+  // Ctrl-C while six restart at once: those under way finish, none is left routed.
+  bool sent = false;
+  Proc stopped = Ctl({"restart", "--all", "--jobs", "6", "--nic", "10.77.0.1", "--cycles", "2"},
+                     [&](pid_t pid, const std::string&, const std::string& err) {
+                       if (!sent && err.find("waiting for the device to restart") != std::string::npos) {
+                         kill(pid, SIGINT);
+                         sent = true;
+                       }
+                     });
+  ASSERT_TRUE(sent) << stopped.err;
+  EXPECT_EQ(stopped.status, 3) << stopped.err;
+  EXPECT_NE(stopped.out.find(M1), std::string::npos) << stopped.out;
+  // Of the two at one address only the first started: the second waited for it.
+  EXPECT_NE(stopped.out.find(M5) == std::string::npos, stopped.out.find(M6) == std::string::npos) << stopped.out;
+  ExpectNoDeviceRoutes();
+  Proc neigh = Exec({"ip", "neigh", "show", "nud", "permanent"});
+  EXPECT_EQ(neigh.out, "") << "ARP entries left behind";
+}
+
+TEST_F(CommandsLab, ConsoleHoldsTheDeviceEntriesOnlyWhileTheClientRuns) {
+  Up(json::array({Dev(M5, 0, {{"ip", "192.168.127.254"}, {"gateway", "192.168.127.1"}})}));
+  if (IsSkipped() || HasFatalFailure()) return;
+  // The client shows what the host holds for the device while it runs.
+  Proc p = Ctl({"console", M5, "--nic", "10.77.0.1", "--cycles", "2", "--client",
+                "sh -c \"ip route show proto 181; ip neigh show nud permanent; echo at $0\" %a"});
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_NE(p.out.find("192.168.127.254"), std::string::npos) << p.out;
+  EXPECT_NE(p.out.find("lladdr 00:0a:1b:2c:3d:05 PERMANENT"), std::string::npos) << p.out;
+  EXPECT_NE(p.out.find("at 192.168.127.254"), std::string::npos) << p.out;
+  ExpectNoDeviceRoutes();
+  EXPECT_EQ(Exec({"ip", "neigh", "show", "nud", "permanent"}).out, "");
+
+  // Ended from outside while the client runs: the client goes, so do the entries.
+  bool sent = false;
+  Proc q = Ctl({"console", M5, "--nic", "10.77.0.1", "--cycles", "2", "--client", "sleep 30"},
+               [&](pid_t pid, const std::string&, const std::string& err) {
+                 if (!sent && err.find("connecting to") != std::string::npos) {
+                   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                   kill(pid, SIGINT);
+                   sent = true;
+                 }
+               });
+  ASSERT_TRUE(sent) << q.err;
+  EXPECT_EQ(q.status, 128 + SIGINT) << q.err;
+  ExpectNoDeviceRoutes();
+  EXPECT_EQ(Exec({"ip", "neigh", "show", "nud", "permanent"}).out, "");
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
   orv::ui::HostOps& h = orv::ui::MainHostOps();
   h.RemoveStaleRoutes = [] { return 0; };
   h.RefreshInterfaces = [] { return orv::szNicIP = "10.78.0.100"; };
-  h.AddRoute = [](const std::string&, const std::string&, const std::string&) { return true; };
+  h.AddRoute = [](const std::string&, const std::string&, const std::string&, std::string*) { return true; };
   h.ReleaseInterfaces = [] {};
   h.CanChangeRoutes = [] { return true; };
 

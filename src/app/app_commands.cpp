@@ -312,7 +312,7 @@ void TfmMain::muAddModuleClick() {
   TfmModAdd dialog(this, o, &mScoutix->IOObjList);
   if (dialog.exec() != QDialog::Accepted) return;
   if (dialog.nModuleClass % 2 != 0 && MainHostOps().AddRoute)
-    MainHostOps().AddRoute(dialog.szInterfaceIP, dialog.szDeviceIP, "");
+    MainHostOps().AddRoute(dialog.szInterfaceIP, dialog.szDeviceIP, "", nullptr);
   TIOMod* added = nullptr;
   if (o->nIOType == IOTYPE_PRODUCT)
     added = mScoutix->InsIO(nPanelParent, o, dialog.nModelCode, dialog.nModuleClass, dialog.szDeviceIP);

@@ -39,8 +39,8 @@ HostOps& MainHostOps() {
   static HostOps ops{
       [] { return RemoveStaleDeviceRoutes(); },
       [] { return RefreshHostInterfaces(); },
-      [](const std::string& l, const std::string& d, const std::string& m) {
-        return AddDeviceRoute(l, d, m);
+      [](const std::string& l, const std::string& d, const std::string& m, std::string* error) {
+        return AddDeviceRoute(l, d, m, error);  // no wait: this is the window's thread
       },
       [] { ReleaseHostInterfaces(); },
       [] { return CanChangeRoutes(); },
@@ -392,7 +392,9 @@ void TfmMain::tvDACChange(QTreeWidgetItem* node) {
   if (TIOObject* o = ObjectOf(node)) {
     if (o->nIOType == IOTYPE_MODULE) {
       auto* m = static_cast<TIOMod*>(o);
-      if (MainHostOps().AddRoute) MainHostOps().AddRoute(szNicIP, m->szConnection, m->szMacAddress);
+      std::string error;
+      if (MainHostOps().AddRoute && !MainHostOps().AddRoute(szNicIP, m->szConnection, m->szMacAddress, &error))
+        lbStatus->setText(Text("The device cannot be reached: " + error));
     }
     o->Show();
     return;

@@ -43,7 +43,7 @@ struct HostOps {
   std::function<int()> RemoveStaleRoutes;
   std::function<std::string()> RefreshInterfaces;
   std::function<bool(const std::string& localIP, const std::string& deviceIP,
-                     const std::string& mac)> AddRoute;
+                     const std::string& mac, std::string* error)> AddRoute;
   std::function<void()> ReleaseInterfaces;
   std::function<bool()> CanChangeRoutes;
 };

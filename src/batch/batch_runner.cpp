@@ -85,8 +85,8 @@ BatchDevice BatchDeviceOf(TIOMod& m, const std::string& model) {
 }
 
 BatchRoutes BatchRoutes::Host() {
-  return {[](const std::string& l, const std::string& d, const std::string& m) {
-            return AddDeviceRoute(l, d, m);
+  return {[](const std::string& l, const std::string& d, const std::string& m, std::string* error) {
+            return AddDeviceRoute(l, d, m, error, kRouteWaitMs);
           },
           [](const std::string& d) { RemoveDeviceRoute(d); }};
 }
@@ -252,13 +252,19 @@ BatchSummary RunBatch(const BatchJob& job, std::vector<BatchDevice>& devices, St
     BatchResult& r = s.results[i];
     if (serial.started) serial.started(i, last);
     const auto t0 = std::chrono::steady_clock::now();
-    if (routes.add) routes.add(job.localIP, d.ip, d.mac);
+    std::string routeError;
+    const bool routed = !routes.add || routes.add(job.localIP, d.ip, d.mac, &routeError);
     HookProgress progress(serial, i);
     if (job.op == BatchOp::Upgrade) progress.SetPosition(0);
-    r.code = RunOperation(job, d, &progress, r, abort);
+    if (routed) {
+      r.code = RunOperation(job, d, &progress, r, abort);
+    } else {
+      r.code = -1;  // not contacted: it could not be reached safely
+      r.note = routeError;
+    }
     if (job.op == BatchOp::Upgrade) r.blocks = progress.Position();
     // The IP change moves the device: its old route is of no more use.
-    if (routes.remove && (parallel || job.removeRouteAfterEach || job.op == BatchOp::SetIp))
+    if (routed && routes.remove && (parallel || job.removeRouteAfterEach || job.op == BatchOp::SetIp))
       routes.remove(d.ip);
     if (!abort->empty()) return false;
     r.ran = true;

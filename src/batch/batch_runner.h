@@ -20,6 +20,7 @@
 namespace orv {
 
 constexpr int kMaxBatchJobs = 64;
+constexpr int kRouteWaitMs = 30000;
 
 enum class BatchOp { Restart, Reset, Locate, Unlock, SetIp, Upgrade, Export, Import };
 
@@ -84,10 +85,14 @@ bool DeviceAddressBytes(const std::string& text, uint8_t out[4]);
 
 // The host's route table as the runner uses it (tests replace it).
 struct BatchRoutes {
+  // False (with *error) when the device cannot be given its entries; the
+  // device then fails without being contacted.
   std::function<bool(const std::string& localIP, const std::string& deviceIP,
-                     const std::string& mac)> add;
+                     const std::string& mac, std::string* error)> add;
   std::function<void(const std::string& deviceIP)> remove;
-  static BatchRoutes Host();  // AddDeviceRoute / RemoveDeviceRoute
+  // AddDeviceRoute / RemoveDeviceRoute; an address another run holds for
+  // another device is waited for up to kRouteWaitMs.
+  static BatchRoutes Host();
 };
 
 // How a pause passes (tests inject one that only records).

@@ -28,6 +28,8 @@ extern char** environ;
 namespace orv::cli {
 namespace {
 
+constexpr int kConsoleRouteWaitMs = 30000;
+
 const char kHelp[] =
     "Usage: orvistarctl console MAC [--nic ADDR] [--cycles T] [--client COMMAND]\n\n"
     "Opens a telnet session to the device with this MAC address in this terminal.\n"
@@ -146,7 +148,12 @@ int RunConsole(const std::vector<std::string>& args) {
   bool routed = false;
   if (CanChangeRoutes()) {
     RemoveStaleDeviceRoutes();
-    routed = AddDeviceRoute(nic, ip, device->szMac);
+    std::string why;
+    routed = AddDeviceRoute(nic, ip, device->szMac, &why, kConsoleRouteWaitMs);
+    if (!routed) {
+      std::fprintf(stderr, "orvistarctl console: %s\n", why.c_str());
+      return kExitFailed;
+    }
   } else {
     std::fprintf(stderr, "warning: cannot add the device route: %s\n", RouteRightsHint().c_str());
   }

@@ -48,6 +48,7 @@ namespace orv::cli {
 int SearchDevices(const std::string& command, const std::string& nic, int cycles, std::vector<IONODE>* found) {
   FoundListSink sink(*found);
   UdpSearchTransport transport(UdpSearchTransport::kDefaultRcvBuf);
+  transport.SetBindWait(30000, [](const std::string& what) { std::fprintf(stderr, "waiting: %s\n", what.c_str()); });
   SteadySearchClock clock;
   SearchEngine engine(transport, clock, sink);
   SearchFilter filter;
@@ -520,6 +521,7 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
     d.finishedAt = r.finishedAt;
     d.seconds = r.seconds;
     if (op == Op::Export) d.file = bd.exportPath;
+    if (op != Op::Export && !r.note.empty()) d.note = r.note;  // e.g. why it could not be reached
     if (op == Op::SetIp) {
       d.note = "-> " + bd.newAddress;
       if (r.code == 0 && !r.note.empty()) d.note = r.note;  // already there

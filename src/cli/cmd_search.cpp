@@ -194,6 +194,7 @@ int RunSearch(const std::vector<std::string>& args) {
   std::vector<IONODE> found;
   FoundListSink sink(found);
   UdpSearchTransport transport(o.defaultRcvBuf ? 0 : UdpSearchTransport::kDefaultRcvBuf);
+  transport.SetBindWait(30000, [](const std::string& what) { std::fprintf(stderr, "waiting: %s\n", what.c_str()); });
   SteadySearchClock clock;
   SearchEngine engine(transport, clock, sink);
   engine.SetNicIP(o.nic);

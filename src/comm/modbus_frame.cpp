@@ -76,4 +76,10 @@ bool IsExceptionReply(const uint8_t* reply, int32_t received) {
   return received >= 8 && (reply[7] & 0x80) != 0;
 }
 
+bool ReplyAnswersRequest(const uint8_t* request, const uint8_t* reply, int32_t received) {
+  if (received < kModbusHeader + 1) return false;
+  const int32_t length = reply[4] << 8 | reply[5];
+  return reply[2] == 0 && reply[3] == 0 && length == received - 6 && reply[7] == request[7];
+}
+
 }  // namespace orv

@@ -31,4 +31,10 @@ bool BuildModbusRequest(uint8_t* frame, uint16_t transactionId, uint8_t unitId, 
 // code (offset 7, so at least 8 bytes are in) has the top bit set.
 bool IsExceptionReply(const uint8_t* reply, int32_t received);
 
+// True when reply (received bytes, the whole of it) answers request: protocol
+// identifier 0, the request's own function code (an exception is no answer),
+// and a length field that counts exactly the bytes after it. The transaction
+// identifier is not compared: devices may not echo it.
+bool ReplyAnswersRequest(const uint8_t* request, const uint8_t* reply, int32_t received);
+
 }  // namespace orv

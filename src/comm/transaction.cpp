@@ -1,6 +1,7 @@
 #include "comm/transaction.h"
 
 #include "comm/socket_worker.h"
+#include "common/trace.h"
 #include "host/settings.h"
 #include "inventory/io_mod.h"
 
@@ -26,14 +27,24 @@ int32_t ModbusTransact(TIOMod& module, ClientSocket* socket, uint8_t (&frame)[kM
       module.SetOnline(false);
     } else {
       const int32_t limit = timeoutMs == 0 ? nSocketTimeout : timeoutMs;
-      result = RunSocketRW(*socket, limit, frame, info.requestLength, reply,
-                           info.expectedReplyLength);
+      // Bytes that are not the answer to this request (garbage, a stray or
+      // repeated reply, an exception of full length) fail the exchange.
+      auto exchange = [&] {
+        int32_t r = RunSocketRW(*socket, limit, frame, info.requestLength, reply,
+                                info.expectedReplyLength);
+        if (r > 0 && !ReplyAnswersRequest(frame, reply, r)) {
+          ORV_TRACE("the reply does not answer the request");
+          socket->CloseConnection();  // what follows on this connection cannot be trusted
+          r = -1;
+        }
+        return r;
+      };
+      result = exchange();
       if (result < 0 && retry) {
         socket->CloseConnection();
         if (RunSocketConnect(*socket)) {
           // Same frame, same transaction identifier.
-          result = RunSocketRW(*socket, limit, frame, info.requestLength, reply,
-                               info.expectedReplyLength);
+          result = exchange();
           if (result < 0) module.SetOnline(false);
         } else {
           module.SetOnline(false);

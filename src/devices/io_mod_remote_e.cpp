@@ -206,13 +206,15 @@ int32_t TIOModRemoteE::muUgdFW(TProgressBar* progressBar, uint16_t crc, uint32_t
       result = RESULT_LOGIN_FAILED;
     } else {
       result = RESULT_OK;
-      // Opening write: the transfer goes on whether or not the device answered.
-      ModbusTransaction(6, REG_FW_OPEN, 0, nullptr, reply, true, kCommandTimeoutMs, false);
+      // Opening write: a device that did not take it is not ready for an image,
+      // so nothing more is sent and the upgrade fails.
+      if (ModbusTransaction(6, REG_FW_OPEN, 0, nullptr, reply, true, kCommandTimeoutMs, false) < 1)
+        result = RESULT_FW_FAILED;
 
       uint8_t constant[14] = {};
       std::memcpy(constant, kFirmwareConstant, 7);
-      if (ModbusTransaction(16, REG_FW_CONSTANT, 7, constant, reply, true, kCommandTimeoutMs,
-                            false) < 1) {
+      if (result == RESULT_OK && ModbusTransaction(16, REG_FW_CONSTANT, 7, constant, reply, true,
+                                                   kCommandTimeoutMs, false) < 1) {
         result = RESULT_FW_FAILED;
       }
       if (result == RESULT_OK) {

@@ -46,7 +46,15 @@ bool UdpSearchTransport::Open(uint32_t localAddr, uint16_t port, OpenStage& stag
 
   stage = OpenStage::Bind;
   const sockaddr_in local = Endpoint(localAddr, port);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  int rc = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+  for (int waited = 0; rc != 0 && errno == EADDRINUSE && waited < bindWaitMs_; waited += 100) {
+    if (waited == 0 && onBindWait_)
+      onBindWait_("port " + std::to_string(port) + " is in use (another search?); waiting up to " +
+                  std::to_string(bindWaitMs_ / 1000) + " s for it");
+    ::usleep(100 * 1000);
+    rc = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+  }
+  if (rc != 0) {
     error = MakeError(errno);
     ::close(fd);
     effectiveRcvBuf_ = 0;

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+#include <string>
 // The search socket over POSIX UDP.
 #include "discovery/search_engine.h"
 
@@ -24,9 +26,17 @@ class UdpSearchTransport : public SearchTransport {
 
   // Receive buffer size the kernel reports after Open (bytes, 0 if closed).
   int EffectiveRcvBuf() const { return effectiveRcvBuf_; }
+  // When the search port is taken (another run searching), Open waits up to
+  // ms for it, calling onWait once with what it waits for. Default: no wait.
+  void SetBindWait(int ms, std::function<void(const std::string&)> onWait) {
+    bindWaitMs_ = ms;
+    onBindWait_ = std::move(onWait);
+  }
 
  private:
   int rcvBufBytes_;
+  int bindWaitMs_ = 0;
+  std::function<void(const std::string&)> onBindWait_;
   int fd_ = -1;
   int timeoutMs_ = -1;  // SO_RCVTIMEO currently set
   int effectiveRcvBuf_ = 0;

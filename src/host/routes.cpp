@@ -11,9 +11,19 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <netlink/errno.h>
+
 #include <algorithm>
-#include <mutex>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sstream>
 
 #include "common/trace.h"
 #include "host/netlink_util.h"
@@ -34,51 +44,165 @@ namespace {
 
 constexpr uint32_t kAllOnes = 0xFFFFFFFFu;
 
-// ---- liveness of the runs that own RTPROT_ORVISTAR routes ----
+// ---- who holds which device entries ----
 //
-// Every run that adds device routes holds a shared flock on one lock file for
-// its lifetime; the kernel drops it when the process dies, however it dies.
-// The start-up clean-up only removes tagged routes when it can take the lock
-// exclusively, i.e. when no other run is alive to own them.
+// Every run that holds device entries keeps one file in RunDir(), named after
+// its pid, listing what it holds, and keeps a shared flock on it for its
+// lifetime: the kernel drops the lock when the process dies, however it dies,
+// so a file nobody locks belongs to a dead run. Changes to the tables and to
+// the files happen under an exclusive lock on RunDir()/tables.lock, so runs
+// never decide on a stale view of each other. The directory belongs to root;
+// other users can neither create these files nor take the lock to stall runs.
 
-int g_lockFd = -1;
-pid_t g_lockPid = 0;
-bool g_lockShared = false;
-
-std::string LockPath() {
-  if (const char* p = std::getenv("ORVISTAR_ROUTE_LOCK"); p && *p) return p;
-  struct stat st;
-  if (stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode)) return "/run/lock/orvistar-routes.lock";
-  return "/tmp/orvistar-routes.lock";
+std::string RunBase() {
+  if (const char* p = std::getenv("ORVISTAR_RUN_DIR"); p && *p) return p;
+  return "/run/orvistar";
 }
 
-// Whether the open lock file is still the one at LockPath() (it may have been
-// deleted or replaced, and a new run would then lock a different file).
-bool LockFileCurrent() {
-  struct stat a, b;
-  return fstat(g_lockFd, &a) == 0 && stat(LockPath().c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
+// The tables belong to a network namespace, so does the record of holders.
+std::string RunDir() {
+  struct stat st {};
+  const std::string ns = ::stat("/proc/thread-self/ns/net", &st) == 0 ? std::to_string(st.st_ino) : "0";
+  return RunBase() + "/net-" + ns;
 }
 
-int LockFd() {
-  if (g_lockFd >= 0 && g_lockPid == getpid() && LockFileCurrent()) return g_lockFd;
-  if (g_lockFd >= 0) {
-    // Inherited through fork (the lock belongs to the parent's open file, so
-    // this process needs its own) or no longer the file others lock.
-    close(g_lockFd);
-    g_lockFd = -1;
-    g_lockShared = false;
+// One device address this run holds entries for.
+struct Hold {
+  std::string local, mac;  // host interface address; device MAC ("" : no ARP entry)
+  int ifindex = 0;
+  bool ownRoute = false;   // the route is the program's (proto 181), not somebody else's
+  bool ownNeigh = false;   // the permanent entry is the program's
+  int count = 0;           // records in RouteNodeList for this address
+};
+std::map<uint32_t, Hold> g_holds;  // this process's, by device address
+int g_holdFd = -1;
+pid_t g_holdPid = 0;
+
+std::string HoldPath(pid_t pid) { return RunDir() + "/run-" + std::to_string(pid) + ".holds"; }
+
+bool EnsureRunDir() {
+  if (::mkdir(RunBase().c_str(), 0755) != 0 && errno != EEXIST) return false;
+  const std::string dir = RunDir();
+  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  struct stat st {};
+  return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Exclusive lock on the tables for one decision; waits at most 10 s.
+class TablesLock {
+ public:
+  TablesLock() {
+    if (!EnsureRunDir()) return;
+    fd_ = ::open((RunDir() + "/tables.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return;
+    for (int i = 0; i < 200; ++i) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        locked_ = true;
+        return;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) break;
+      if (i == 20) ORV_TRACE("waiting for the route lock held by another run");
+      ::usleep(50 * 1000);
+    }
   }
-  g_lockPid = getpid();
-  g_lockFd = open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (g_lockFd >= 0) (void)fchmod(g_lockFd, 0666);  // other users' runs share it
-  return g_lockFd;
+  ~TablesLock() {
+    if (fd_ >= 0) ::close(fd_);  // drops the lock
+  }
+  bool Locked() const { return locked_; }
+
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+};
+
+std::string HoldLine(uint32_t ip, const Hold& h) {
+  return IPToText(ip) + " " + (h.mac.empty() ? "-" : h.mac) + " " + std::to_string(h.ifindex) + " " +
+         (h.ownRoute ? "1" : "0") + " " + (h.ownNeigh ? "1" : "0") + "\n";
 }
 
-void HoldRunLock() {
-  int fd = LockFd();
-  if (fd < 0 || g_lockShared) return;
-  if (flock(fd, LOCK_SH) == 0) g_lockShared = true;
+// Rewrites this run's file from g_holds (or removes it when nothing is held).
+void WriteHolds() {
+  if (g_holdFd >= 0 && g_holdPid != getpid()) {  // inherited through fork: not ours
+    ::close(g_holdFd);
+    g_holdFd = -1;
+  }
+  const std::string path = HoldPath(getpid());
+  if (g_holds.empty()) {
+    if (g_holdFd >= 0) {
+      ::unlink(path.c_str());
+      ::close(g_holdFd);
+      g_holdFd = -1;
+    }
+    return;
+  }
+  if (g_holdFd < 0) {
+    if (!EnsureRunDir()) return;
+    ::unlink(path.c_str());  // a dead run with the same pid left it
+    g_holdFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (g_holdFd < 0) return;
+    g_holdPid = getpid();
+    ::flock(g_holdFd, LOCK_SH);
+  }
+  std::string text;
+  for (const auto& [ip, h] : g_holds) text += HoldLine(ip, h);
+  if (::ftruncate(g_holdFd, 0) != 0 || ::pwrite(g_holdFd, text.data(), text.size(), 0) !=
+                                          static_cast<ssize_t>(text.size()))
+    ORV_TRACE("cannot write the record of held device entries");
+}
+
+struct OtherHold {
+  pid_t pid = 0;
+  uint32_t ip = 0;
+  Hold hold;
+};
+
+std::vector<OtherHold> ParseHolds(const std::string& text, pid_t pid) {
+  std::vector<OtherHold> out;
+  std::istringstream in(text);
+  std::string ip, mac;
+  int ifindex = 0, route = 0, neigh = 0;
+  while (in >> ip >> mac >> ifindex >> route >> neigh) {
+    OtherHold o;
+    o.pid = pid;
+    if (!ParseIPv4(ip, &o.ip)) continue;
+    o.hold.mac = mac == "-" ? "" : mac;
+    o.hold.ifindex = ifindex;
+    o.hold.ownRoute = route == 1;
+    o.hold.ownNeigh = neigh == 1;
+    out.push_back(std::move(o));
+  }
+  return out;
+}
+
+// The holds of the other live runs; the files of dead runs are returned in
+// *dead (and their files removed) so that the caller can clean up after them.
+std::vector<OtherHold> OtherHolds(std::vector<OtherHold>* dead) {
+  std::vector<OtherHold> live;
+  DIR* d = ::opendir(RunDir().c_str());
+  if (!d) return live;
+  while (dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.rfind("run-", 0) != 0 || name.size() < 11 || name.substr(name.size() - 6) != ".holds") continue;
+    const pid_t pid = static_cast<pid_t>(std::atol(name.substr(4, name.size() - 10).c_str()));
+    if (pid == getpid() && g_holdFd >= 0 && g_holdPid == getpid()) continue;
+    const std::string path = RunDir() + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0 && text.size() < (1u << 20);) text.append(buf, n);
+    const bool isDead = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    auto holds = ParseHolds(text, pid);
+    if (isDead) {
+      if (dead) dead->insert(dead->end(), holds.begin(), holds.end());
+      ::unlink(path.c_str());
+    } else {
+      live.insert(live.end(), holds.begin(), holds.end());
+    }
+    ::close(fd);
+  }
+  ::closedir(d);
+  return live;
 }
 
 // ---- netlink helpers ----
@@ -327,8 +451,7 @@ int DeleteRoutesTo(uint32_t dest) {
   nl::Cache cache;
   if ((err = AllocRouteCache(sk.get(), &cache)) < 0) return err;
   auto routes = PickRoutes(cache.get(), [&](rtnl_route* r, const RouteView& v) {
-    return v.dest == dest && v.protocol != RTPROT_KERNEL &&
-           rtnl_route_get_table(r) != RT_TABLE_LOCAL;
+    return v.dest == dest && v.protocol == RTPROT_ORVISTAR && rtnl_route_get_table(r) != RT_TABLE_LOCAL;
   });
   int first = 0;
   for (auto& r : routes) {
@@ -338,18 +461,165 @@ int DeleteRoutesTo(uint32_t dest) {
   return first;
 }
 
-bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP,
-                    const std::string& macText) {
-  ORV_TRACE("AddDeviceRoute");
-  uint32_t device = 0, local = 0;
-  ParseOrNone(deviceIP, &device);
-  ParseOrNone(localIP, &local);
-  std::lock_guard<std::recursive_mutex> guard(RouteListMutex());
-  HoldRunLock();
-  if (!macText.empty()) AddStaticArpEntry(device, local, macText);
-  AddHostRoute(device, kAllOnes, local, local, DEVICE_ROUTE_METRIC);
-  RouteNodeList.push_back({localIP, deviceIP, macText});
+namespace {
+
+std::string NlText(int rc) { return nl_geterror(rc < 0 ? -rc : rc); }
+
+// The permanent entry for dest on ifindex, if any: *mac gets its MAC text.
+bool PermanentNeigh(nl_sock* sk, int ifindex, uint32_t dest, std::string* mac) {
+  nl_cache* raw = nullptr;
+  if (rtnl_neigh_alloc_cache(sk, &raw) < 0) return false;
+  nl::Cache neighs(raw);
+  return IsPermanent(neighs.get(), ifindex, dest, mac);
+}
+
+// Protocols of the /32 routes to dest in the main table; false when unreadable.
+bool RouteProtocolsTo(nl_sock* sk, uint32_t dest, std::vector<uint8_t>* out) {
+  nl::Cache cache;
+  if (AllocRouteCache(sk, &cache) < 0) return false;
+  for (auto& r : PickRoutes(cache.get(), [&](rtnl_route* x, const RouteView& v) {
+         return v.dest == dest && rtnl_route_get_table(x) == RT_TABLE_MAIN;
+       })) {
+    out->push_back(rtnl_route_get_protocol(r.get()));
+  }
   return true;
+}
+
+// Removes what the program made for dest, if nobody alive holds it any more.
+int DropOwnEntries(nl_sock* sk, uint32_t dest, const Hold& h) {
+  int removed = 0;
+  if (h.ownRoute && DeleteRoutesTo(dest) == 0) ++removed;
+  std::string mac;
+  if (h.ownNeigh && h.ifindex > 0 && PermanentNeigh(sk, h.ifindex, dest, &mac) && mac == h.mac)
+    DeleteNeigh(sk, h.ifindex, dest);
+  return removed;
+}
+
+bool HeldBy(const std::vector<OtherHold>& others, uint32_t ip) {
+  return std::any_of(others.begin(), others.end(), [&](const OtherHold& o) { return o.ip == ip; });
+}
+
+// Entries of dead runs go unless another live run (or this one) holds them.
+int CleanUpDead(nl_sock* sk, const std::vector<OtherHold>& live, const std::vector<OtherHold>& dead) {
+  int removed = 0;
+  for (const auto& d : dead) {
+    if (HeldBy(live, d.ip) || g_holds.count(d.ip)) continue;
+    removed += DropOwnEntries(sk, d.ip, d.hold);
+  }
+  return removed;
+}
+
+// Gives up this run's hold on ip; the entries go when nobody else holds them.
+void ReleaseHold(nl_sock* sk, const std::vector<OtherHold>& live, uint32_t ip) {
+  auto it = g_holds.find(ip);
+  if (it == g_holds.end()) return;
+  const Hold h = it->second;
+  g_holds.erase(it);
+  if (sk && !HeldBy(live, ip)) DropOwnEntries(sk, ip, h);
+}
+
+}  // namespace
+
+bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP, const std::string& macText,
+                    std::string* error, int waitMs) {
+  ORV_TRACE("AddDeviceRoute");
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    ORV_TRACE("AddDeviceRoute: " + why);
+    return false;
+  };
+  uint32_t device = 0, local = 0;
+  if (!ParseIPv4(deviceIP, &device) || !IsDeviceAddress(device))
+    return fail("'" + deviceIP + "' cannot be given a device route");
+  if (!ParseIPv4(localIP, &local)) return fail("'" + localIP + "' is not a host interface address");
+  if (!macText.empty() && !ParseMacText(macText, std::array<uint8_t, 6>().data()))
+    return fail("'" + macText + "' is not a MAC address");
+  uint32_t ifMask = 0;
+  const int ifindex = InterfaceOf(local, &ifMask);
+  if (ifindex < 0) return fail("no host interface has the address " + localIP);
+
+  std::lock_guard<std::recursive_mutex> guard(RouteListMutex());
+  if (auto it = g_holds.find(device); it != g_holds.end() && it->second.mac == macText) {
+    ++it->second.count;  // this run holds it already
+    RouteNodeList.push_back({localIP, deviceIP, macText});
+    return true;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
+  bool said = false;
+  for (;;) {
+    std::optional<TablesLock> lock(std::in_place);
+    if (!lock->Locked()) return fail("the route lock " + RunDir() + "/tables.lock could not be taken");
+    int err = 0;
+    nl::Sock sk = nl::Connect(&err);
+    if (!sk) return fail("netlink: " + NlText(err));
+    std::vector<OtherHold> dead;
+    const std::vector<OtherHold> live = OtherHolds(&dead);
+    CleanUpDead(sk.get(), live, dead);
+    // Another live run holds this address for another device: its ARP entry
+    // decides which one answers, so it is never taken away under that run.
+    const OtherHold* rival = nullptr;
+    for (const auto& o : live)
+      if (o.ip == device && o.hold.mac != macText) rival = &o;
+    if (rival) {
+      const std::string who = "another run of the program (pid " + std::to_string(rival->pid) + ") uses " +
+                              deviceIP + " for the device " + (rival->hold.mac.empty() ? "-" : rival->hold.mac);
+      if (std::chrono::steady_clock::now() >= deadline) return fail(who);
+      if (!said) std::fprintf(stderr, "waiting: %s\n", who.c_str());
+      said = true;
+      lock.reset();
+      ::usleep(200 * 1000);
+      continue;
+    }
+    // This run switches the address to another device (the window's tree).
+    if (g_holds.count(device)) {
+      ReleaseHold(sk.get(), live, device);
+      RouteNodeList.erase(std::remove_if(RouteNodeList.begin(), RouteNodeList.end(),
+                                         [&](const tROUTENODE& n) { return n.szDeviceIP == deviceIP; }),
+                          RouteNodeList.end());
+    }
+    Hold h;
+    h.local = localIP;
+    h.mac = macText;
+    h.ifindex = ifindex;
+    const bool shared = HeldBy(live, device);  // the same device, held by another live run
+    bool addedNeigh = false;
+    if (!macText.empty()) {
+      std::string there;
+      if (PermanentNeigh(sk.get(), ifindex, device, &there)) {
+        if (there != macText)
+          return fail(deviceIP + " already has a permanent ARP entry for " + there +
+                      " that the program did not make; the device " + macText + " cannot be reached");
+        // Kept as it is: the program's if a live run made it, else somebody else's.
+        for (const auto& o : live)
+          if (o.ip == device && o.hold.ownNeigh) h.ownNeigh = true;
+      } else {
+        const int rc = AddStaticArpEntry(device, local, macText);
+        if (rc < 0) return fail("cannot add the ARP entry for " + deviceIP + ": " + NlText(rc));
+        h.ownNeigh = addedNeigh = true;
+      }
+    }
+    std::vector<uint8_t> protocols;
+    if (!RouteProtocolsTo(sk.get(), device, &protocols)) return fail("cannot read the route table");
+    const bool foreign = std::any_of(protocols.begin(), protocols.end(),
+                                     [](uint8_t p) { return p != RTPROT_ORVISTAR; });
+    if (foreign) {
+      h.ownRoute = false;  // somebody else's route leads there: used as it is
+    } else if (!protocols.empty()) {
+      h.ownRoute = true;   // the program's: another live run's, or left by a dead one
+    } else {
+      const int rc = AddHostRoute(device, kAllOnes, local, local, DEVICE_ROUTE_METRIC);
+      if (rc < 0) {
+        if (addedNeigh && !shared) DeleteNeigh(sk.get(), ifindex, device);
+        return fail("cannot add the route to " + deviceIP + ": " + NlText(rc));
+      }
+      h.ownRoute = true;
+    }
+    h.count = 1;
+    g_holds[device] = h;
+    WriteHolds();
+    RouteNodeList.push_back({localIP, deviceIP, macText});
+    return true;
+  }
 }
 
 bool RemoveDeviceRoute(const std::string& deviceIP) {
@@ -358,26 +628,31 @@ bool RemoveDeviceRoute(const std::string& deviceIP) {
   auto it = std::find_if(RouteNodeList.begin(), RouteNodeList.end(),
                          [&](const tROUTENODE& n) { return n.szDeviceIP == deviceIP; });
   if (it == RouteNodeList.end()) return false;
-  uint32_t device = 0, local = 0;
-  ParseOrNone(it->szDeviceIP, &device);
-  ParseOrNone(it->szLocalIP, &local);
-  DeleteRoutesTo(device);
-  DeleteArpEntry(device, local, it->szMAC);
   RouteNodeList.erase(it);
+  uint32_t device = 0;
+  auto h = ParseIPv4(deviceIP, &device) ? g_holds.find(device) : g_holds.end();
+  if (h == g_holds.end()) return true;
+  if (--h->second.count > 0) return true;  // still recorded by this run
+  TablesLock lock;
+  int err = 0;
+  nl::Sock sk = nl::Connect(&err);
+  const std::vector<OtherHold> live = OtherHolds(nullptr);
+  ReleaseHold(lock.Locked() ? sk.get() : nullptr, live, device);
+  WriteHolds();
   return true;
 }
 
 void RemoveAllDeviceRoutes() {
   ORV_TRACE("RemoveAllDeviceRoutes");
   std::lock_guard<std::recursive_mutex> guard(RouteListMutex());
-  for (const auto& n : RouteNodeList) {
-    uint32_t device = 0, local = 0;
-    ParseOrNone(n.szDeviceIP, &device);
-    ParseOrNone(n.szLocalIP, &local);
-    DeleteRoutesTo(device);
-    DeleteArpEntry(device, local, n.szMAC);
-  }
   RouteNodeList.clear();
+  if (g_holds.empty()) return;
+  TablesLock lock;
+  int err = 0;
+  nl::Sock sk = nl::Connect(&err);
+  const std::vector<OtherHold> live = OtherHolds(nullptr);
+  while (!g_holds.empty()) ReleaseHold(lock.Locked() ? sk.get() : nullptr, live, g_holds.begin()->first);
+  WriteHolds();
 }
 
 bool CanChangeRoutes() {
@@ -397,28 +672,25 @@ std::string RouteRightsHint() {
 
 int RemoveStaleDeviceRoutes() {
   ORV_TRACE("RemoveStaleDeviceRoutes");
-  int fd = LockFd();
-  if (fd >= 0) {
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      // Another run is alive; the tagged routes may be its own.
-      g_lockShared = false;  // a failed conversion may have dropped ours
-      HoldRunLock();
-      return 0;
-    }
-    g_lockShared = false;
-  }
-  int removed = 0;
+  std::lock_guard<std::recursive_mutex> guard(RouteListMutex());
+  TablesLock lock;
+  if (!lock.Locked()) return 0;
   int err = 0;
-  if (nl::Sock sk = nl::Connect(&err)) {
-    nl::Cache cache;
-    if (AllocRouteCache(sk.get(), &cache) == 0) {
-      auto routes = PickRoutes(cache.get(), [](rtnl_route*, const RouteView& v) {
-        return v.protocol == RTPROT_ORVISTAR;
-      });
-      DeleteRoutesAndNeighbours(sk.get(), routes, &removed);
+  nl::Sock sk = nl::Connect(&err);
+  if (!sk) return 0;
+  std::vector<OtherHold> dead;
+  const std::vector<OtherHold> live = OtherHolds(&dead);
+  int removed = CleanUpDead(sk.get(), live, dead);
+  // Routes of the program's own protocol that no live run holds have lost
+  // their owner (a record that vanished); no neighbour entry goes without one.
+  nl::Cache cache;
+  if (AllocRouteCache(sk.get(), &cache) == 0) {
+    for (auto& r : PickRoutes(cache.get(), [&](rtnl_route*, const RouteView& v) {
+           return v.protocol == RTPROT_ORVISTAR && !HeldBy(live, v.dest) && !g_holds.count(v.dest);
+         })) {
+      if (rtnl_route_delete(sk.get(), r.get(), 0) == 0) ++removed;
     }
   }
-  HoldRunLock();
   return removed;
 }
 

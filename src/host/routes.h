@@ -8,9 +8,13 @@
 // its routes can be told from everybody else's. The static ARP entry is a
 // permanent neighbour entry on that interface.
 //
-// Without CAP_NET_ADMIN every change is refused by the kernel; the calls then
-// leave the tables alone and say nothing (CanChangeRoutes tells the caller up
-// front, RouteRightsHint what to do about it).
+// Without CAP_NET_ADMIN every change is refused by the kernel; AddDeviceRoute
+// then reports the refusal (CanChangeRoutes tells the caller up front,
+// RouteRightsHint what to do about it).
+//
+// The host's tables are shared with the operator, the administrator and other
+// runs of the program: a run removes only what the program made and no other
+// live run still holds (see routes.cpp for the record of holders).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,16 +39,25 @@ struct tROUTENODE {
   std::string szMAC;       // "XX-XX-XX-XX-XX-XX", or empty when no ARP entry was asked for
 };
 
-// Every AddDeviceRoute appends one record, also when the host refused it.
+// One record per successful AddDeviceRoute, in order.
 extern std::vector<tROUTENODE> RouteNodeList;
 
-// Adds the entries for one device and records them. Always true.
+// Makes the device reachable through the host interface localIP: a static ARP
+// entry (unless macText is empty) and a /32 route, and records them. Entries
+// that are already there are used as they are: somebody else's route or
+// permanent entry with the same MAC is never changed and never removed; an
+// entry the program made is shared with the other live runs that hold it.
+// Fails (false, *error says why) when the tables refuse a change, when a
+// permanent entry for the address names another MAC, or when another live
+// run holds the address for another device and does not let go within waitMs.
+// Within this run, a new MAC for a held address replaces the run's own entry.
 bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP,
-                    const std::string& macText);
-// Removes the entries of the first record for `deviceIP` and drops the record;
-// false when there is none.
+                    const std::string& macText, std::string* error = nullptr, int waitMs = 0);
+// Drops the first record for `deviceIP`; the entries go with the last record
+// of this run and only when no other live run holds them. False when there is
+// no record.
 bool RemoveDeviceRoute(const std::string& deviceIP);
-// Removes the entries of every record and empties the record.
+// Drops every record, as above.
 void RemoveAllDeviceRoutes();
 
 // Whether this process may change routes and neighbour entries (CAP_NET_ADMIN
@@ -53,11 +66,9 @@ bool CanChangeRoutes();
 // What the user can do when CanChangeRoutes() is false.
 std::string RouteRightsHint();
 
-// Start-up clean-up: removes the /32 routes tagged RTPROT_ORVISTAR (and the
-// permanent neighbour entries to the same addresses on the same interfaces)
-// that a run which ended without clean-up left behind. Nothing is removed
-// while another live run of the program holds the route lock. Returns the
-// number of routes removed.
+// Start-up clean-up: removes the entries that runs which ended without
+// clean-up (killed, crashed) made and no live run still holds, and routes of
+// RTPROT_ORVISTAR that no live run holds. Returns the number of routes removed.
 int RemoveStaleDeviceRoutes();
 
 // One route carrying one of this program's tags.
@@ -97,9 +108,8 @@ int AddStaticArpEntry(uint32_t device, uint32_t local, const std::string& macTex
 int DeleteArpEntry(uint32_t device, uint32_t local, const std::string& macText);
 int AddHostRoute(uint32_t dest, uint32_t mask, uint32_t nextHop, uint32_t ifAddr, uint32_t metric,
                  uint8_t protocol = RTPROT_ORVISTAR);
-// Deletes every /32 route to `dest` that the kernel did not make itself,
-// whoever added it; wider routes (a subnet whose network address equals a
-// device address) are never touched.
+// Deletes the /32 routes to `dest` of RTPROT_ORVISTAR; routes of any other
+// protocol and wider routes are never touched.
 int DeleteRoutesTo(uint32_t dest);
 
 }  // namespace orv

@@ -54,7 +54,7 @@ TEST(BatchRunner, RunsInOrderWithRoutesPausesResultsAndLog) {
   OperationsLog log((dir / "ops.jsonl").string());
   auto devices = Devices(3);
   std::vector<std::string> events;
-  BatchRoutes routes{[&](const std::string& l, const std::string& d, const std::string& m) {
+  BatchRoutes routes{[&](const std::string& l, const std::string& d, const std::string& m, std::string*) {
                        events.push_back("add " + l + " " + d + " " + m);
                        return true;
                      },
@@ -149,7 +149,7 @@ TEST(BatchRunner, ParallelJobsOverlapButNeverTwoDevicesAtOneAddress) {
   int active = 0, maxActive = 0, sharedActive = 0;
   bool sharedOverlap = false;
   std::vector<std::string> sharedOrder, routeLog;
-  BatchRoutes routes{[&](const std::string&, const std::string& d, const std::string& m) {
+  BatchRoutes routes{[&](const std::string&, const std::string& d, const std::string& m, std::string*) {
                        std::lock_guard<std::mutex> g(mu);
                        routeLog.push_back("add " + d + " " + m);
                        return true;

@@ -109,6 +109,33 @@ TEST_F(TransactionTest, ExceptionReplyFailsWithoutWaiting) {
   EXPECT_EQ(reply_[7], 0xF4);
 }
 
+TEST_F(TransactionTest, BytesThatDoNotAnswerTheRequestFail) {
+  // Each reply has the expected length but is no answer to the request.
+  int variant = 0;
+  ScriptedPeer peer([&](const Bytes& f, int, int) {
+    Bytes r = test::NormalReply(f);
+    switch (variant) {
+      case 0: r[7] = 0x67; break;   // another function code
+      case 1: r[3] = 1; break;      // protocol identifier not 0
+      case 2: r[4] = 0xFF, r[5] = 0xFF; break;  // length field 65535
+      case 3: r[7] |= 0x80; break;  // an exception padded to full length
+      case 4:                        // counting bytes 00 01 02 ...
+        for (size_t i = 0; i < r.size(); ++i) r[i] = static_cast<uint8_t>(i);
+        break;
+      default: break;
+    }
+    if (variant == 2) r.insert(r.end(), 2000, 0x55);
+    return PeerAction::Send(r);
+  });
+  Point(peer);
+  for (variant = 0; variant <= 4; ++variant) {
+    EXPECT_EQ(Transact(6, 0x80F6, 0x0100), -1) << "variant " << variant;
+    EXPECT_FALSE(socket_.Connected()) << "variant " << variant;
+  }
+  // The same peer answering properly is taken.
+  EXPECT_EQ(Transact(6, 0x80F6, 0x0100), 12);
+}
+
 TEST_F(TransactionTest, CloseInTheMiddleOfTheReply) {
   ScriptedPeer peer([](const Bytes& f, int, int) {
     Bytes r = test::NormalReply(f);

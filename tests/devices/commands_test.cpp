@@ -281,11 +281,12 @@ TEST_F(CommandTest, FirmwareFailureAtTheThirdBlockStopsTheTransfer) {
   EXPECT_EQ(wait_.shown, 0);
 }
 
-TEST_F(CommandTest, FirmwareOpeningWriteOutcomeDoesNotMatter) {
+TEST_F(CommandTest, FirmwareOpeningWriteRefusedFailsAndSendsNothingMore) {
   dev_.refuse.insert({106, 0x8200});
   Bytes image = Pattern(10);
-  EXPECT_EQ(mod_.muUgdFW(nullptr, 0, 10, image.data(), ""), 0);
-  EXPECT_EQ(Requests().at(2), Req(116, 0x8201));
+  EXPECT_EQ(mod_.muUgdFW(nullptr, 0, 10, image.data(), ""), 1);
+  EXPECT_EQ(Requests().back(), Req(106, 0x8200));
+  EXPECT_EQ(wait_.shown, 0);
 }
 
 TEST_F(CommandTest, FirmwareEmptyImageSendsNoBlock) {

@@ -226,7 +226,7 @@ TEST_F(DeviceRoutesLab, DeviceIsReachedOnlyThroughItsEntriesAndTheMacPicksTheDev
   EXPECT_EQ(Reach(), "dev2");
   const std::string perm = Permanent();
   EXPECT_EQ(perm.find("02:00:5e:10:00:01"), std::string::npos) << "entry not replaced: " << perm;
-  EXPECT_EQ(RouteNodeList.size(), 2u);
+  EXPECT_EQ(RouteNodeList.size(), 1u);  // the address now leads to the second device only
 
   InNetns(ws_, [&] { RemoveAllDeviceRoutes(); });
   EXPECT_TRUE(RouteNodeList.empty());
@@ -235,66 +235,72 @@ TEST_F(DeviceRoutesLab, DeviceIsReachedOnlyThroughItsEntriesAndTheMacPicksTheDev
   EXPECT_EQ(Reach(), "");
 }
 
-TEST_F(DeviceRoutesLab, RemovingAnAddressAddedTwiceDropsOnlyTheFirstRecord) {
+TEST_F(DeviceRoutesLab, EntriesStayUntilTheLastRecordOfTheAddressGoes) {
   InNetns(ws_, [&] {
-    AddDeviceRoute(kHostIP, kDevIP, kMac1);
-    AddDeviceRoute(kHostIP, "192.168.127.9", "");
-    AddDeviceRoute(kHostIP, kDevIP, kMac2);
+    EXPECT_TRUE(AddDeviceRoute(kHostIP, kDevIP, kMac1));
+    EXPECT_TRUE(AddDeviceRoute(kHostIP, "192.168.127.9", ""));
+    EXPECT_TRUE(AddDeviceRoute(kHostIP, kDevIP, kMac1));
     EXPECT_FALSE(RemoveDeviceRoute("192.168.127.77"));
     EXPECT_TRUE(RemoveDeviceRoute(kDevIP));
   });
   ASSERT_EQ(RouteNodeList.size(), 2u);
-  EXPECT_EQ(RouteNodeList[0].szDeviceIP, "192.168.127.9");
-  EXPECT_EQ(RouteNodeList[1].szMAC, kMac2);
-  // The first record's removal takes the address's route and entry with it.
+  EXPECT_NE(Tagged().find("192.168.127.254"), std::string::npos) << "still recorded once";
+  EXPECT_NE(Permanent().find("02:00:5e:10:00:01"), std::string::npos);
+  InNetns(ws_, [&] { EXPECT_TRUE(RemoveDeviceRoute(kDevIP)); });
   EXPECT_EQ(Tagged().find("192.168.127.254"), std::string::npos) << Tagged();
   EXPECT_NE(Tagged().find("192.168.127.9"), std::string::npos) << Tagged();
   EXPECT_EQ(Permanent(), "");
-
-  // The second record is removed again later; finding nothing is no error.
-  InNetns(ws_, [&] {
-    AddDeviceRoute(kHostIP, kDevIP, kMac1);
-    RemoveAllDeviceRoutes();
-  });
+  InNetns(ws_, [&] { RemoveAllDeviceRoutes(); });
   EXPECT_TRUE(RouteNodeList.empty());
   EXPECT_EQ(Tagged(), "");
-  EXPECT_EQ(Permanent(), "");
 }
 
-TEST_F(DeviceRoutesLab, LocalAddressOfNoInterfaceAddsNothingButIsRecorded) {
+TEST_F(DeviceRoutesLab, RefusedAdditionsSayWhyAndRecordNothing) {
   const std::string routes = Routes(), perm = Permanent();
-  InNetns(ws_, [&] { EXPECT_TRUE(AddDeviceRoute("10.99.0.1", kDevIP, kMac1)); });
-  ASSERT_EQ(RouteNodeList.size(), 1u);
-  EXPECT_EQ(RouteNodeList[0].szLocalIP, "10.99.0.1");
+  std::string why;
+  InNetns(ws_, [&] {
+    EXPECT_FALSE(AddDeviceRoute("10.99.0.1", kDevIP, kMac1, &why));
+    EXPECT_NE(why.find("10.99.0.1"), std::string::npos) << why;
+    EXPECT_FALSE(AddDeviceRoute(kHostIP, "192.168.127", kMac1, &why));
+    EXPECT_FALSE(AddDeviceRoute(kHostIP, "224.0.0.1", kMac1, &why));
+    EXPECT_FALSE(AddDeviceRoute(kHostIP, kDevIP, "02-00-5E-10-00", &why));
+    EXPECT_NE(why.find("02-00-5E-10-00"), std::string::npos) << why;
+  });
+  EXPECT_TRUE(RouteNodeList.empty());
   EXPECT_EQ(Routes(), routes);
   EXPECT_EQ(Permanent(), perm);
-  // Unparsable texts are recorded the same way; a MAC that does not parse
-  // gives no ARP entry (the route alone is still made).
-  InNetns(ws_, [&] { AddDeviceRoute(kHostIP, "192.168.127", kMac1); });
-  EXPECT_EQ(Routes(), routes);
-  InNetns(ws_, [&] { AddDeviceRoute(kHostIP, kDevIP, "02-00-5E-10-00"); });
-  EXPECT_EQ(RouteNodeList.size(), 3u);
-  EXPECT_EQ(Permanent(), perm);
-  EXPECT_NE(Tagged().find("192.168.127.254"), std::string::npos);
-  InNetns(ws_, [&] { RemoveAllDeviceRoutes(); });
-  EXPECT_EQ(Tagged(), "");
 }
 
-TEST_F(DeviceRoutesLab, DeviceAddressEqualToANetworkAddressLeavesSubnetRoutesAlone) {
+// What the administrator or another program made is used as it is, never
+// removed, and a permanent entry naming another MAC is never overwritten.
+TEST_F(DeviceRoutesLab, SomebodyElsesEntriesAreUsedAndLeftAlone) {
   const std::string w = "ip -n " + ws_ + " ";
   ASSERT_EQ(Sh(w + "route add 10.88.0.0/16 dev br0"), 0);
-  ASSERT_EQ(Sh(w + "route add 10.88.0.0/32 dev br0 metric 50"), 0);  // somebody else's host route
+  ASSERT_EQ(Sh(w + "route add 10.88.0.0/32 dev br0 metric 50"), 0);
+  ASSERT_EQ(Sh(w + "route add 192.168.127.254/32 dev br0 proto static"), 0);
+  ASSERT_EQ(Sh(w + "neigh replace 192.168.127.254 lladdr 02:00:5e:10:00:01 nud permanent dev br0"), 0);
+  std::string why;
   InNetns(ws_, [&] {
-    AddDeviceRoute(kHostIP, "10.77.0.0", "");
-    AddDeviceRoute(kHostIP, "10.88.0.0", "");
+    EXPECT_TRUE(AddDeviceRoute(kHostIP, "10.77.0.0", ""));
+    EXPECT_TRUE(AddDeviceRoute(kHostIP, "10.88.0.0", ""));
+    EXPECT_TRUE(AddDeviceRoute(kHostIP, kDevIP, kMac1));
+  });
+  EXPECT_EQ(Reach(), "dev1");
+  EXPECT_EQ(Tagged().find("192.168.127.254"), std::string::npos) << "a second route was added: " << Tagged();
+  InNetns(ws_, [&] {
+    EXPECT_FALSE(AddDeviceRoute(kHostIP, kDevIP, kMac2, &why));
     RemoveAllDeviceRoutes();
   });
+  EXPECT_NE(why.find("02-00-5E-10-00-01"), std::string::npos) << why;
+  EXPECT_NE(why.find("192.168.127.254"), std::string::npos) << why;
   const std::string routes = Out(w + "route show");
   EXPECT_NE(routes.find("10.77.0.0/24 dev br0 proto kernel"), std::string::npos) << routes;
   EXPECT_NE(routes.find("10.88.0.0/16 dev br0"), std::string::npos) << routes;
-  // Host routes to the address go, whoever made them.
-  EXPECT_EQ(routes.find("10.88.0.0 dev br0"), std::string::npos) << routes;
+  EXPECT_NE(routes.find("10.88.0.0 dev br0 scope link metric 50"), std::string::npos) << routes;
+  EXPECT_NE(routes.find("192.168.127.254 dev br0 proto static"), std::string::npos) << routes;
+  EXPECT_NE(Permanent().find("192.168.127.254 dev br0 lladdr 02:00:5e:10:00:01 PERMANENT"), std::string::npos);
   EXPECT_EQ(Tagged(), "");
+  EXPECT_EQ(Reach(), "dev1");
 }
 
 TEST_F(DeviceRoutesLab, RefreshRemovesWhatItRecordedAndChoosesTheBridge) {

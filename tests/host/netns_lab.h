@@ -217,16 +217,16 @@ class Namespaces {
   std::vector<std::string> names_;
 };
 
-// Temporary files for the settings store and the route lock, set in the
+// Temporary files for the settings store and the record of route holders, set in the
 // environment so nothing touches the user's own.
 inline void UsePrivateFiles() {
   const std::string base = "/tmp/" + Prefix();
   setenv("ORVISTAR_SETTINGS", (base + "-settings.reg").c_str(), 1);
-  setenv("ORVISTAR_ROUTE_LOCK", (base + "-route.lock").c_str(), 1);
+  setenv("ORVISTAR_RUN_DIR", (base + "-run").c_str(), 1);
 }
 inline void RemovePrivateFiles() {
   const std::string base = "/tmp/" + Prefix();
-  Sh("rm -f " + base + "-settings.reg* " + base + "-route.lock");
+  Sh("rm -rf " + base + "-settings.reg* " + base + "-run");
 }
 
 }  // namespace tb

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "host/routes.h"
 #include "inventory/io_product.h"
 #include "inventory/name_tables.h"
 
@@ -179,7 +180,10 @@ TEST_F(ProductTest, ClearKeepsClassesItDoesNotOwn) {
     product.IOObjList.push_back(kept.back().get());
   }
   product.IOObjList.push_back(nullptr);
+  // Clearing the inventory lets go of the devices' route records too.
+  RouteNodeList.push_back({"10.0.0.254", "10.0.0.1", "00-0A-1B-2C-3D-01"});
   product.ClearIOObjList();
+  EXPECT_TRUE(RouteNodeList.empty());
   EXPECT_TRUE(product.IOObjList.empty());
   EXPECT_EQ(product.viewsDestroyed, 1);
   EXPECT_EQ(keptViewsDestroyed, 0);

@@ -1,6 +1,7 @@
 // The device commands of orvistarctl against simulated devices: every result
 // code, the frames on the wire (from the devices' request logs) and what the
 // devices do afterwards (move, restart, install, keep their settings).
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -238,16 +239,21 @@ TEST_F(CommandsLab, FirmwareBlocksLengthsChecksumAndFailures) {
   EXPECT_EQ(ResultOf(j, M5), 4);
   EXPECT_EQ(Frames(M5).size(), 1u);
 
-  // 74565 bytes: the length goes out as 45 23 01 00; an unanswered opening
-  // write does not stop the transfer.
+  // An unanswered opening write fails the upgrade before any block goes out.
   auto big = FirmwareFile(74565, 4, 1, 2);
-  p = Device({"upgrade", Write("d.q6p", big), "--mac", M6});
+  const std::string bigFile = Write("d.q6p", big);
+  p = Device({"upgrade", bigFile, "--mac", M6});
+  EXPECT_EQ(ResultOf(Results(p), M6), 1) << p.err;
+  EXPECT_TRUE(Only(Frames(M6), "74", "8210").empty());
+  // 74565 bytes: the length goes out as 45 23 01 00.
+  const size_t blocksBefore = Only(Frames(M1), "74", "8210").size();
+  p = Device({"upgrade", bigFile, "--mac", M1});
   j = Results(p);
-  EXPECT_EQ(ResultOf(j, M6), 0) << p.err;
-  EXPECT_EQ(EntryOf(j, M6)["blocks"], 325);
-  EXPECT_EQ(Only(Frames(M6), "74", "820d").at(0).data(), "04" "45230100");
-  EXPECT_EQ(Only(Frames(M6), "74", "8210").size(), 325u);
-  EXPECT_EQ(Found(Search(), M6).value("firmware", ""), "4.1.2");
+  EXPECT_EQ(ResultOf(j, M1), 0) << p.err;
+  EXPECT_EQ(EntryOf(j, M1)["blocks"], 325);
+  EXPECT_EQ(Only(Frames(M1), "74", "820d").back().data(), "04" "45230100");
+  EXPECT_EQ(Only(Frames(M1), "74", "8210").size() - blocksBefore, 325u);
+  EXPECT_EQ(Found(Search(), M1).value("firmware", ""), "4.1.2");
   ExpectNoDeviceRoutes();
 }
 
@@ -549,6 +555,85 @@ TEST_F(CommandsLab, ConsoleHoldsTheDeviceEntriesOnlyWhileTheClientRuns) {
   EXPECT_EQ(q.status, 128 + SIGINT) << q.err;
   ExpectNoDeviceRoutes();
   EXPECT_EQ(Exec({"ip", "neigh", "show", "nud", "permanent"}).out, "");
+}
+
+std::string Colons(std::string mac) {
+  for (char& c : mac) c = c == '-' ? ':' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return mac;
+}
+
+// The host's tables are shared: with the administrator, the operator, and
+// other runs of the program at the same time.
+TEST_F(CommandsLab, RunsUseOthersEntriesAsTheyAreAndShareTheirOwn) {
+  const nlohmann::json factory = {{"ip", "192.168.127.254"}, {"gateway", "192.168.127.1"}};
+  Up(json::array({Dev(M1, 11), Dev(M2, 12), Dev(M3, 13), Dev(M5, 0, factory), Dev(M7, 0, factory)}));
+  if (IsSkipped() || HasFatalFailure()) return;
+  auto sh = [&](const std::string& cmd) { return Exec({"sh", "-c", cmd}); };
+  const std::string perm5 = "192.168.127.254 dev br0 lladdr " + Colons(M5) + " PERMANENT";
+
+  // Somebody else's entries: an administrator's static route and permanent
+  // entry, an operator route, a route of another protocol.
+  ASSERT_EQ(sh("ip route add 10.77.0.11/32 dev br0 proto static && ip route add 10.77.0.13/32 dev br0 proto boot && "
+               "ip neigh replace 192.168.127.254 lladdr " + Colons(M5) + " nud permanent dev br0").status, 0);
+  ASSERT_EQ(Ctl({"route", "add", "10.77.0.12", "--nic", "10.77.0.1"}).status, 0);
+  const std::string before = sh("ip route show; ip neigh show nud permanent").out;
+  Proc p = Device({"locate", "--mac", M1, "--mac", M2, "--mac", M3, "--mac", M5, "--jobs", "4"});
+  EXPECT_EQ(p.status, 0) << p.err;
+  // Another MAC at the administrator's address fails, naming what is there.
+  Proc q = Device({"locate", "--mac", M7});
+  EXPECT_EQ(q.status, 1);
+  EXPECT_EQ(ResultOf(Results(q), M7), -1);
+  EXPECT_NE(q.out.find(M5), std::string::npos) << q.out;
+  EXPECT_TRUE(Frames(M7).empty());
+  EXPECT_EQ(sh("ip route show; ip neigh show nud permanent").out, before);
+  ASSERT_EQ(sh("ip route del 10.77.0.11/32 && ip route del 10.77.0.13/32 && ip neigh del 192.168.127.254 dev br0")
+                .status, 0);
+  ASSERT_EQ(Ctl({"route", "remove", "10.77.0.12"}).status, 0);
+
+  // A long run (standing in for the window) holds M5's entries while a short
+  // one uses the same device and ends: the entries stay for the long run.
+  // A run for M7 at the same address waits until the long run lets go.
+  auto longRun = [&](const std::string& client, pid_t* pid) {
+    return Ctl({"console", M5, "--nic", "10.77.0.1", "--cycles", "2", "--client", client},
+               [pid](pid_t p, const std::string&, const std::string&) { *pid = p; });
+  };
+  auto waitFor = [&](const std::string& text) {
+    for (int i = 0; i < 100; ++i) {
+      if (sh("ip neigh show nud permanent").out.find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  };
+  pid_t holder = 0;
+  Proc held;
+  std::thread first([&] { held = longRun("sh -c \"sleep 6; ip neigh show %a nud permanent\"", &holder); });
+  ASSERT_TRUE(waitFor(Colons(M5)));
+  Proc shortRun = Device({"locate", "--mac", M5});
+  EXPECT_EQ(shortRun.status, 0) << shortRun.err;
+  EXPECT_NE(sh("ip neigh show nud permanent").out.find(perm5), std::string::npos) << "taken from the long run";
+  EXPECT_NE(sh("ip route show proto 181").out.find("192.168.127.254"), std::string::npos);
+  Proc other = Device({"locate", "--mac", M7});
+  first.join();
+  EXPECT_EQ(held.status, 0) << held.err;
+  EXPECT_NE(held.out.find(Colons(M5)), std::string::npos) << "the long run's entry was changed: " << held.out;
+  EXPECT_NE(other.err.find("waiting: another run of the program"), std::string::npos) << other.err;
+  EXPECT_EQ(ResultOf(Results(other), M7), 0) << other.err;
+  ExpectNoDeviceRoutes();
+  EXPECT_EQ(sh("ip neigh show nud permanent").out, "");
+
+  // A run killed outright leaves its entries; the next start removes exactly
+  // those, not the administrator's.
+  ASSERT_EQ(sh("ip neigh replace 10.77.0.99 lladdr 02:00:00:00:00:99 nud permanent dev br0").status, 0);
+  std::thread killed([&] { held = longRun("sleep 30", &holder); });
+  ASSERT_TRUE(waitFor(Colons(M5)));
+  kill(holder, SIGKILL);
+  killed.join();
+  EXPECT_NE(sh("ip route show proto 181").out, "");
+  EXPECT_EQ(Device({"locate", "--mac", M1}).status, 0);
+  ExpectNoDeviceRoutes();
+  const std::string left = sh("ip neigh show nud permanent").out;
+  EXPECT_EQ(left.rfind("10.77.0.99 dev br0 lladdr 02:00:00:00:00:99 PERMANENT", 0), 0u) << left;
+  EXPECT_EQ(left.find('\n'), left.size() - 1) << left;
 }
 
 }  // namespace

@@ -148,7 +148,7 @@ TEST_F(BatchCommandsTest, RestartRunsInInventoryOrderAndStopsBeforeTheLast) {
   RecordingClock clock;
   d.clock = &clock;
   std::vector<std::tuple<std::string, std::string, std::string>> asked;
-  d.routes = {[&](const std::string& l, const std::string& ip, const std::string& m) {
+  d.routes = {[&](const std::string& l, const std::string& ip, const std::string& m, std::string*) {
                 asked.emplace_back(l, ip, m);
                 return true;
               },

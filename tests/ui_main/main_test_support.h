@@ -54,7 +54,7 @@ class MainWindowTest : public ::testing::Test {
       szNicIP = "10.9.8.7";
       return szNicIP;
     };
-    h.AddRoute = [this](const std::string& l, const std::string& d, const std::string& m) {
+    h.AddRoute = [this](const std::string& l, const std::string& d, const std::string& m, std::string*) {
       routes.emplace_back(l, d, m);
       return true;
     };
@@ -125,7 +125,7 @@ class BatchDialogTest : public MainWindowTest {
     MainWindowTest::SetUp();
     ui::FileScript::Enable();
     savedRoutes_ = ui::BatchDialogRoutes();
-    ui::BatchDialogRoutes() = {[this](const std::string&, const std::string& ip, const std::string&) {
+    ui::BatchDialogRoutes() = {[this](const std::string&, const std::string& ip, const std::string&, std::string*) {
                                  std::lock_guard<std::mutex> g(mutex_);
                                  events.push_back("add " + ip);
                                  return true;

@@ -1,7 +1,8 @@
 // fuzz-libs: orv_comm
 // Arbitrary reply bytes, in arbitrary pieces, through the exchange's reply
-// handling: the result is always -1, 0 or the expected length, and nothing is
-// written past the expected reply length.
+// handling (with the trace on, and from a request already partly sent): the
+// result is always -1, 0 or the expected length, nothing is written past the
+// expected reply length, and the reply check never reads past what came in.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "comm/exchange.h"
 #include "comm/modbus_frame.h"
+#include "common/trace.h"
 
 namespace {
 
@@ -52,19 +54,27 @@ class FuzzStream : public orv::ByteStream {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 3) return 0;
+  static const bool traced = [] {
+    orv::SetTraceSink([](const std::string& line) { (void)line.size(); });
+    return true;
+  }();
+  (void)traced;
+  if (size < 4) return 0;
   const int32_t replyLength = static_cast<int32_t>((data[0] << 8 | data[1]) % 260);
   const int32_t requestLength = 1 + data[2] % orv::kModbusMaxRequest;
+  const int32_t sent = data[3] % (requestLength + 1);
   uint8_t request[orv::kModbusMaxRequest] = {};
+  request[7] = data[2];
   uint8_t reply[260 + 16];
   std::memset(reply, 0xA5, sizeof reply);
-  FuzzStream stream(data + 3, size - 3);
-  const int32_t r =
-      orv::RWModbus(stream, request, requestLength, reply, replyLength, "fuzz", 5000);
+  FuzzStream stream(data + 4, size - 4);
+  const int32_t r = sent == 0 ? orv::RWModbus(stream, request, requestLength, reply, replyLength, "fuzz", 5000)
+                              : orv::RWModbusContinue(stream, request, requestLength, sent, reply, replyLength);
   if (r != -1 && r != 0 && r != replyLength) std::abort();
   if (r == 0 && replyLength != 0) std::abort();
   for (size_t i = static_cast<size_t>(replyLength); i < sizeof reply; ++i) {
     if (reply[i] != 0xA5) std::abort();
   }
+  if (r > 0) (void)orv::ReplyAnswersRequest(request, reply, r);
   return 0;
 }

@@ -1,10 +1,14 @@
 // fuzz-libs: orv_batch
 // Any bytes as a firmware file: accepted images are exactly the 32 + L prefix
-// of the file with a matching checksum; nothing larger is ever reserved.
+// of the file with a matching checksum; nothing larger is ever reserved. The
+// file loader, given the same bytes as a file, comes to the same verdict.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "batch/crc16.h"
 #include "batch/firmware_file.h"
@@ -22,5 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   }
   (void)orv::FirmwareCheckText(r);
+
+  static const int fd = memfd_create("firmware", 0);
+  if (fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == static_cast<ssize_t>(size)) {
+    orv::FirmwareImage loaded;
+    const orv::FirmwareCheck l = orv::LoadFirmwareFile("/proc/self/fd/" + std::to_string(fd), loaded);
+    if (l != r) std::abort();
+    if (l == orv::FirmwareCheck::Ok && (loaded.image != img.image || loaded.crc != img.crc)) std::abort();
+  }
   return 0;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/trace.h"
+#include "host/settings_file.h"
 
 namespace orv {
 
@@ -39,34 +40,15 @@ bool IEquals(std::string_view a, std::string_view b) {
   return true;
 }
 
-enum class ValueType { Dword, String, Other };
+}  // namespace
 
-struct Value {
-  ValueType type = ValueType::Other;
-  uint32_t dword = 0;
-  std::string text;
-};
-
-// One logical line of the file (a value may span physical lines with a
-// trailing backslash, as hex data does).
-struct Line {
-  std::string raw;      // exactly as read, continuation lines included
-  std::string section;  // the key of the section the line is in ("" before any)
-  bool isSection = false;
-  bool isValue = false;
-  std::string name;     // value name, unescaped
-  Value value;
-};
+namespace regfile {
 
 Line PlainLine(std::string raw) {
   Line l;
   l.raw = std::move(raw);
   return l;
 }
-
-struct Document {
-  std::vector<Line> lines;
-};
 
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -288,6 +270,11 @@ std::string Serialize(const Document& doc) {
   }
   return out;
 }
+
+}  // namespace regfile
+
+namespace {
+using namespace regfile;
 
 // Reads the whole file. nullopt: no file (or unreadable, which reads as no key).
 std::optional<std::string> ReadFile(const std::string& path) {

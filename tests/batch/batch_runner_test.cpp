@@ -2,7 +2,9 @@
 // file rule and the operations log.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -284,6 +286,26 @@ TEST(BatchRunner, ExportReplacesTheFileOnlyWhenItSucceeded) {
   if (access("/dev/full", W_OK) == 0) {
     EXPECT_EQ(ExportToFile(Transfer(m), "/dev/full", &error), RESULT_EXPORT_FAILED);
   }
+  // A disk that fills up half way (a file size limit in a child): "Fail", and
+  // the earlier file stays whole under its name.
+  pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{64, 64};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    ExportingModule big;
+    big.text = std::string(100000, 'x');
+    big.result = 0;
+    std::string e;
+    _exit(ExportToFile(Transfer(big), path, &e) == RESULT_EXPORT_FAILED ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a short write read as success";
+  std::stringstream still;
+  still << std::ifstream(path).rdbuf();
+  EXPECT_EQ(still.str(), m.text);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
   fs::remove_all(dir);
 }
 

@@ -53,7 +53,24 @@ ConfigLoad LoadConfigFile(const std::string& path, std::vector<uint8_t>& out) {
   out.resize(static_cast<size_t>(size));
   const size_t got = std::fread(out.data(), 1, out.size(), f.get());
   out.resize(got);
+  if (out.empty()) return ConfigLoad::Empty;
+  if (static_cast<int64_t>(out.size()) > kConfigMaxImportLength) return ConfigLoad::TooLongForDevice;
   return ConfigLoad::Ok;
+}
+
+const char* ConfigLoadText(ConfigLoad load) {
+  switch (load) {
+    case ConfigLoad::Ok: return "";
+    case ConfigLoad::CannotOpen: return "cannot open the file";
+    case ConfigLoad::TooLarge: return "file too large";
+    case ConfigLoad::Empty: return "the file is empty";
+    case ConfigLoad::TooLongForDevice: return "the file is longer than 65535 bytes, the most a device takes";
+  }
+  return "";
+}
+
+bool ConfigHasModelType(std::span<const uint8_t> buffer) {
+  return ConfigSearchText(buffer).find(kModTypeKey) != std::string_view::npos;
 }
 
 std::string ExportSingleFileName(const std::string& modelName) {

@@ -29,9 +29,19 @@ bool ConfigModelMatches(std::span<const uint8_t> buffer, const std::string& mode
 // the key is absent, or when it ends the buffer. Returns whether a byte changed.
 bool ApplyNetConfigRule(std::vector<uint8_t>& buffer, bool updateNetwork);
 
-enum class ConfigLoad { Ok, CannotOpen, TooLarge };
-// Reads a whole configuration file (at most kConfigMaxFileSize bytes).
+// The import announces the file's length in one 16-bit register.
+constexpr int64_t kConfigMaxImportLength = 65535;
+
+enum class ConfigLoad { Ok, CannotOpen, TooLarge, Empty, TooLongForDevice };
+// Reads a whole configuration file (at most kConfigMaxFileSize bytes). An empty
+// file, and one longer than the length register can announce, are refused:
+// the device would get a configuration that contradicts its own length.
 ConfigLoad LoadConfigFile(const std::string& path, std::vector<uint8_t>& out);
+
+// Why a load failed, for the user: "file too large", "the file is empty", ...
+const char* ConfigLoadText(ConfigLoad load);
+// Whether the text names its model ("MOD_TYPE="); older files may not.
+bool ConfigHasModelType(std::span<const uint8_t> buffer);
 
 // "qx" + characters 2..5 of the model name + ".txt" (qx7710.txt for K7710-...).
 std::string ExportSingleFileName(const std::string& modelName);

@@ -43,6 +43,14 @@ const char kHelp[] =
     "Exit status: the client's (0 when it ended normally), 1 device not found or the\n"
     "client could not start, 2 bad arguments.\n";
 
+// The stored search length, with a warning when it had to be capped.
+int SearchRoundsWarned() {
+  std::string warning;
+  const int rounds = StoredSearchRounds(&warning);
+  if (!warning.empty()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
+  return rounds;
+}
+
 // Runs argv in the foreground. Ctrl-C from the terminal reaches the client
 // directly; a SIGINT, SIGTERM or SIGHUP sent to this process alone is passed on
 // to the client, whose end this process always waits for.
@@ -112,7 +120,7 @@ int RunConsole(const std::vector<std::string>& args) {
   std::string error;
   // Checked with a placeholder address so that a bad template fails before the search.
   if (!console::BuildConsoleArgs(client, "0.0.0.0", 0, &error)) throw UsageError("--client: " + error);
-  int rounds = ReadRegInteger(szRegKeySystem, "Search_Timeout", 3);
+  int rounds = SearchRoundsWarned();
   if (app.count("--cycles")) {
     char* end = nullptr;
     errno = 0;

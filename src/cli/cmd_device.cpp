@@ -3,6 +3,7 @@
 // are found with a search first, as the window finds them; each gets its route
 // before its turn; devices run one after the other; Ctrl-C acts as the Stop
 // button (the device under way finishes, no further one starts).
+#include <arpa/inet.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -147,6 +148,14 @@ bool WriteWholeFile(const std::string& path, const std::string& text, std::strin
   return true;
 }
 
+// The stored search length, with a warning when it had to be capped.
+int SearchRoundsWarned() {
+  std::string warning;
+  const int rounds = StoredSearchRounds(&warning);
+  if (!warning.empty()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
+  return rounds;
+}
+
 using Op = BatchOp;  // the operations of the shared runner
 
 struct Options {
@@ -268,6 +277,11 @@ Options Parse(Op op, const std::string& name, const std::vector<std::string>& ar
     for (const auto& p : positional) {
       AddressChange c = ParseAddressChange(p);
       int code = CheckIPText(c.address, false);
+      if (code == 0) {
+        const auto n = ParseIPText(c.address);
+        if (!n || !IsDeviceAddress(htonl(*n)))
+          throw UsageError(c.mac + "=" + c.address + ": The IP address cannot be given to a device.");
+      }
       if (code != 0)
         throw UsageError(c.mac + "=" + c.address + ": " + AddressMessage(code) + " (code " + std::to_string(code) + ")");
       if (!seen.insert(c.mac).second) throw UsageError(c.mac + " is given twice");
@@ -340,10 +354,11 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
   } else if (op == Op::Import) {
     ConfigLoad load = LoadConfigFile(o.file, config);
     if (load != ConfigLoad::Ok) {
-      std::fprintf(stderr, "Open 'Import' file failed.\n(%s%s)\n", o.file.c_str(),
-                   load == ConfigLoad::TooLarge ? ": file too large" : "");
+      std::fprintf(stderr, "Open 'Import' file failed.\n(%s: %s)\n", o.file.c_str(), ConfigLoadText(load));
       return kExitUsage;
     }
+    if (!ConfigHasModelType(config))
+      std::fprintf(stderr, "warning: %s has no \"MOD_TYPE=\"; the model cannot be checked\n", o.file.c_str());
   }
 
   if (!o.report.empty()) {
@@ -373,11 +388,12 @@ int Run(Op op, const std::string& name, const std::vector<std::string>& args) {
       }
     }
   }
-  if (!o.cyclesGiven) o.cycles = ReadRegInteger(szRegKeySystem, "Search_Timeout", 3);
+  if (!o.cyclesGiven) o.cycles = SearchRoundsWarned();
   nSocketTimeout = o.timeoutMs > 0 ? o.timeoutMs : ReadRegInteger(szRegKeySystem, "Socket Timeout", 5000);
   if (nSocketTimeout <= 0) nSocketTimeout = 5000;
 
   StopSignals signals;
+  SetRouteWaitStop(&g_stop);
 
   std::vector<IONODE> found;
   if (int rc = SearchDevices(name, o.nic, o.cycles, &found); rc != kExitOk) return rc;
@@ -611,19 +627,19 @@ std::string Help(const std::string& usage, const std::string& what) {
 CliCommand regRestart{{"restart", "restart devices",
                        Help("restart (--mac MAC... | --all) [OPTIONS]",
                             "Restarts each device and waits for its restart countdown, then 2 s.\n"
-                            "Results: 0 success, 4 password refused, 2 restart refused."),
+                            "Results: 0 success, 4 no connection or password refused, 2 restart refused."),
                        [](const std::vector<std::string>& a) { return Run(Op::Restart, "restart", a); }}};
 CliCommand regReset{{"reset", "reset devices to factory defaults",
                      Help("reset (--mac MAC... | --all) [--yes] [OPTIONS]",
                           "Resets each device to its factory defaults (address, password, configuration)\n"
                           "and waits for its restart, then 2 s. Asks for confirmation on a terminal;\n"
                           "needs --yes when standard input is not a terminal.\n"
-                          "Results: 0 success, 4 password refused, 3 reset refused."),
+                          "Results: 0 success, 4 no connection or password refused, 3 reset refused."),
                      [](const std::vector<std::string>& a) { return Run(Op::Reset, "reset", a); }}};
 CliCommand regLocate{{"locate", "make devices show where they are",
                       Help("locate (--mac MAC... | --all) [--value N] [OPTIONS]",
                            "Writes the locate value N (0-65535, default 0x0100) to each device.\n"
-                           "Results: 0 success, 4 password refused, 7 locate refused."),
+                           "Results: 0 success, 4 no connection or password refused, 7 locate refused."),
                       [](const std::vector<std::string>& a) { return Run(Op::Locate, "locate", a); }}};
 CliCommand regUnlock{{"unlock", "check the password of devices",
                       Help("unlock (--mac MAC... | --all) [OPTIONS]",
@@ -635,20 +651,21 @@ CliCommand regSetIp{{"set-ip", "give devices new IPv4 addresses",
                           "Gives each listed device its new address and restarts it; search again\n"
                           "afterwards. Addresses are checked first; the host's own address is refused.\n"
                           "Asks for confirmation on a terminal; needs --yes otherwise.\n"
-                          "Results: 0 success, 4 password refused, 5 failed, 51 DHCP, 52 DHCPBOOTP,\n"
+                          "Results: 0 success, 4 no connection or password refused, 5 failed, 51 DHCP, 52 DHCPBOOTP,\n"
                           "53 BOOTP, 54 PPPOE (the device keeps its address)."),
                      [](const std::vector<std::string>& a) { return Run(Op::SetIp, "set-ip", a); }}};
 CliCommand regUpgrade{{"upgrade", "send a firmware image to devices",
                        Help("upgrade FILE (--mac MAC... | --all) [OPTIONS]",
                             "Checks the firmware file (.q6p) and refuses a bad one before any device is\n"
                             "contacted; then sends it to each device (all of one model), which restarts.\n"
-                            "Results: 0 success, 4 password refused, 1 transfer failed."),
+                            "Results: 0 success, 4 no connection or password refused, 1 transfer failed."),
                        [](const std::vector<std::string>& a) { return Run(Op::Upgrade, "upgrade", a); }}};
 CliCommand regExport{{"export", "save device configurations to text files",
                       Help("export (--dir DIR | --file FILE) (--mac MAC... | --all) [OPTIONS]",
-                           "--dir writes one file per device named qx<model digits>_<MAC>.txt (existing\n"
+                           "--dir writes one file per device named qx<model name's 2nd to 5th\n"
+                           "characters>_<MAC>.txt, e.g. qx7710_... for K7710, qxrami_... for Tramix (existing\n"
                            "files are replaced); --file writes the one selected device to FILE.\n"
-                           "Results: 0 success, 4 password refused, 5 length read failed, 6 transfer failed."),
+                           "Results: 0 success, 4 no connection or password refused, 5 length read failed, 6 transfer failed."),
                       [](const std::vector<std::string>& a) { return Run(Op::Export, "export", a); }}};
 CliCommand regImport{{"import", "write a configuration text file into devices",
                       Help("import FILE (--mac MAC... | --all) [--update-network] [--yes] [OPTIONS]",
@@ -656,7 +673,7 @@ CliCommand regImport{{"import", "write a configuration text file into devices",
                            "match), which restarts. Network settings change only with --update-network\n"
                            "and a single device; otherwise NET_CONFIG_OVERWRITE is sent as 0.\n"
                            "Asks for confirmation on a terminal; needs --yes otherwise.\n"
-                           "Results: 0 success, 4 password refused, 5 transfer failed."),
+                           "Results: 0 success, 4 no connection or password refused, 5 transfer failed."),
                       [](const std::vector<std::string>& a) { return Run(Op::Import, "import", a); }}};
 
 }  // namespace

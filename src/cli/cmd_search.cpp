@@ -23,6 +23,15 @@
 namespace orv::cli {
 namespace {
 
+// The stored search length, with a warning when it had to be capped.
+int SearchRoundsWarned() {
+  std::string warning;
+  const int rounds = StoredSearchRounds(&warning);
+  if (!warning.empty()) std::fprintf(stderr, "warning: %s\n", warning.c_str());
+  return rounds;
+}
+
+
 const char kHelp[] =
     "Usage: orvistarctl search [OPTIONS]\n"
     "\n"
@@ -184,7 +193,7 @@ int RunSearch(const std::vector<std::string>& args) {
     }
   }
   if (!o.cyclesGiven) {
-    o.cycles = ReadRegInteger(szRegKeySystem, "Search_Timeout", 3);
+    o.cycles = SearchRoundsWarned();
     if (o.cycles < 1) {
       std::cerr << "orvistarctl search: warning: the \"Search_Timeout\" setting is " << o.cycles
                 << ", so no search request is sent; give --cycles T\n";

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -88,20 +89,28 @@ bool EnsureRunDir() {
   return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Exclusive lock on the tables for one decision; waits at most 10 s.
+std::atomic<const std::atomic<bool>*> g_waitStop{nullptr};
+bool WaitStopped() {
+  const std::atomic<bool>* f = g_waitStop.load();
+  return f && f->load();
+}
+
+// Exclusive lock on the tables for one decision; waits at most 10 s, and not
+// at all once the run is told to stop.
 class TablesLock {
  public:
   TablesLock() {
     if (!EnsureRunDir()) return;
-    fd_ = ::open((RunDir() + "/tables.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const std::string path = RunDir() + "/tables.lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) return;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 200 && !WaitStopped(); ++i) {
       if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
         locked_ = true;
         return;
       }
       if (errno != EWOULDBLOCK && errno != EINTR) break;
-      if (i == 20) ORV_TRACE("waiting for the route lock held by another run");
+      if (i == 10) std::fprintf(stderr, "waiting up to 10 s for the route lock %s, held by another run\n", path.c_str());
       ::usleep(50 * 1000);
     }
   }
@@ -518,6 +527,36 @@ void ReleaseHold(nl_sock* sk, const std::vector<OtherHold>& live, uint32_t ip) {
   if (sk && !HeldBy(live, ip)) DropOwnEntries(sk, ip, h);
 }
 
+// Whether addr is one of the host's own addresses or a gateway of its
+// routing table (default routes included); *why names which.
+bool IsHostOrGateway(uint32_t addr, std::string* why) {
+  std::vector<HostAddrRow> table;
+  if (ReadAddrTable(&table)) {
+    for (const auto& row : table)
+      if (row.nAddr == addr) {
+        if (why) *why = IPToText(addr) + " is an address of this host, not a device's";
+        return true;
+      }
+  }
+  int err = 0;
+  nl::Sock sk = nl::Connect(&err);
+  nl::Cache cache;
+  if (!sk || AllocRouteCache(sk.get(), &cache) < 0) return false;
+  for (nl_object* o = nl_cache_get_first(cache.get()); o; o = nl_cache_get_next(o)) {
+    auto* r = reinterpret_cast<rtnl_route*>(o);
+    if (rtnl_route_get_family(r) != AF_INET) continue;
+    for (int i = 0; i < rtnl_route_get_nnexthops(r); ++i) {
+      uint32_t gw = 0;
+      if (rtnl_nexthop* nh = rtnl_route_nexthop_n(r, i); nh && nl::Ipv4Of(rtnl_route_nh_get_gateway(nh), &gw) &&
+                                                          gw == addr) {
+        if (why) *why = IPToText(addr) + " is a gateway of this host, not a device's";
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP, const std::string& macText,
@@ -529,8 +568,11 @@ bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP, con
     return false;
   };
   uint32_t device = 0, local = 0;
-  if (!ParseIPv4(deviceIP, &device) || !IsDeviceAddress(device))
-    return fail("'" + deviceIP + "' cannot be given a device route");
+  if (!ParseIPv4(deviceIP, &device)) return fail("'" + deviceIP + "' is not an IPv4 address");
+  // A search answer can claim any address; these must never be redirected.
+  if (!IsDeviceAddress(device))
+    return fail(deviceIP + " is a multicast, loopback, broadcast or reserved address, not a device's");
+  if (std::string why; IsHostOrGateway(device, &why)) return fail(why);
   if (!ParseIPv4(localIP, &local)) return fail("'" + localIP + "' is not a host interface address");
   if (!macText.empty() && !ParseMacText(macText, std::array<uint8_t, 6>().data()))
     return fail("'" + macText + "' is not a MAC address");
@@ -548,7 +590,9 @@ bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP, con
   bool said = false;
   for (;;) {
     std::optional<TablesLock> lock(std::in_place);
-    if (!lock->Locked()) return fail("the route lock " + RunDir() + "/tables.lock could not be taken");
+    if (!lock->Locked())
+      return fail(WaitStopped() ? "stopped while waiting for the route lock"
+                                : "the route lock " + RunDir() + "/tables.lock could not be taken");
     int err = 0;
     nl::Sock sk = nl::Connect(&err);
     if (!sk) return fail("netlink: " + NlText(err));
@@ -563,7 +607,7 @@ bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP, con
     if (rival) {
       const std::string who = "another run of the program (pid " + std::to_string(rival->pid) + ") uses " +
                               deviceIP + " for the device " + (rival->hold.mac.empty() ? "-" : rival->hold.mac);
-      if (std::chrono::steady_clock::now() >= deadline) return fail(who);
+      if (std::chrono::steady_clock::now() >= deadline || WaitStopped()) return fail(who);
       if (!said) std::fprintf(stderr, "waiting: %s\n", who.c_str());
       said = true;
       lock.reset();
@@ -654,6 +698,8 @@ void RemoveAllDeviceRoutes() {
   while (!g_holds.empty()) ReleaseHold(lock.Locked() ? sk.get() : nullptr, live, g_holds.begin()->first);
   WriteHolds();
 }
+
+void SetRouteWaitStop(const std::atomic<bool>* stop) { g_waitStop.store(stop); }
 
 bool CanChangeRoutes() {
   __user_cap_header_struct hdr{};

@@ -15,6 +15,7 @@
 // The host's tables are shared with the operator, the administrator and other
 // runs of the program: a run removes only what the program made and no other
 // live run still holds (see routes.cpp for the record of holders).
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,6 +60,10 @@ bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP,
 bool RemoveDeviceRoute(const std::string& deviceIP);
 // Drops every record, as above.
 void RemoveAllDeviceRoutes();
+
+// A flag that, once true, ends every wait of AddDeviceRoute (for the route
+// lock or for an address another run holds): the call then fails at once.
+void SetRouteWaitStop(const std::atomic<bool>* stop);
 
 // Whether this process may change routes and neighbour entries (CAP_NET_ADMIN
 // in its effective set).

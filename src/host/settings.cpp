@@ -498,4 +498,13 @@ void WriteRegString(const std::string& key, const std::string& name, const std::
   Write(key, name, v);
 }
 
+int32_t StoredSearchRounds(std::string* warning) {
+  const int32_t rounds = ReadRegInteger(szRegKeySystem, "Search_Timeout", 3);
+  if (rounds <= kMaxSearchRounds) return rounds;
+  if (warning)
+    *warning = "the \"Search_Timeout\" setting is " + std::to_string(rounds) + "; searching " +
+               std::to_string(kMaxSearchRounds) + " rounds instead";
+  return kMaxSearchRounds;
+}
+
 }  // namespace orv

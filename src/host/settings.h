@@ -26,6 +26,12 @@ void WriteRegString(const std::string& key, const std::string& name, const std::
 // tests and for running several instances side by side).
 std::string SettingsFilePath();
 
+// The stored search length ("Search_Timeout", one-second rounds, default 3),
+// capped at kMaxSearchRounds: a hand-edited huge value would search without
+// end. *warning (if given) says when the cap applied; the file keeps its value.
+constexpr int32_t kMaxSearchRounds = 600;
+int32_t StoredSearchRounds(std::string* warning = nullptr);
+
 // Process-wide copies (set when the main program starts up).
 extern int32_t nSocketTimeout;  // "Socket Timeout", ms, default 5000
 

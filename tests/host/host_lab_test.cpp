@@ -265,7 +265,18 @@ TEST_F(DeviceRoutesLab, RefusedAdditionsSayWhyAndRecordNothing) {
     EXPECT_FALSE(AddDeviceRoute(kHostIP, "224.0.0.1", kMac1, &why));
     EXPECT_FALSE(AddDeviceRoute(kHostIP, kDevIP, "02-00-5E-10-00", &why));
     EXPECT_NE(why.find("02-00-5E-10-00"), std::string::npos) << why;
+    // A search answer may claim the host's own address or its gateway.
+    EXPECT_FALSE(AddDeviceRoute(kHostIP, kHostIP, kMac1, &why));
+    EXPECT_NE(why.find("address of this host"), std::string::npos) << why;
   });
+  ASSERT_EQ(Sh("ip -n " + ws_ + " route add default via 10.77.0.254"), 0);
+  const std::string withDefault = Routes();
+  InNetns(ws_, [&] {
+    EXPECT_FALSE(AddDeviceRoute(kHostIP, "10.77.0.254", kMac1, &why));
+    EXPECT_NE(why.find("gateway"), std::string::npos) << why;
+  });
+  EXPECT_EQ(Routes(), withDefault);
+  ASSERT_EQ(Sh("ip -n " + ws_ + " route del default"), 0);
   EXPECT_TRUE(RouteNodeList.empty());
   EXPECT_EQ(Routes(), routes);
   EXPECT_EQ(Permanent(), perm);

@@ -1,6 +1,7 @@
 // The device commands of orvistarctl against simulated devices: every result
 // code, the frames on the wire (from the devices' request logs) and what the
 // devices do afterwards (move, restart, install, keep their settings).
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <csignal>
@@ -634,6 +635,89 @@ TEST_F(CommandsLab, RunsUseOthersEntriesAsTheyAreAndShareTheirOwn) {
   const std::string left = sh("ip neigh show nud permanent").out;
   EXPECT_EQ(left.rfind("10.77.0.99 dev br0 lladdr 02:00:00:00:00:99 PERMANENT", 0), 0u) << left;
   EXPECT_EQ(left.find('\n'), left.size() - 1) << left;
+}
+
+// Broken devices and bad input: nothing read as success, nothing sent that
+// the device would take wrongly.
+TEST_F(CommandsLab, BrokenRepliesBadFilesAndAddressesNoDeviceMayHave) {
+  Up(json::array({Dev(M1, 11, {{"faults", {{"padded_exception_on", {"106:80F5"}}}}}),
+                  Dev(M2, 12, {{"faults", {{"double_reply_on", {"116:8133"}}}}}), Dev(M3, 13)}));
+  if (IsSkipped() || HasFatalFailure()) return;
+  // An exception padded to the length of a normal reply is still a refusal.
+  Proc p = Device({"locate", "--mac", M1});
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(ResultOf(Results(p), M1), 7) << p.out;
+  // A login reply sent twice is never read as the configuration.
+  const std::string file = (Dir() / "m2.txt").string();
+  std::ofstream(file) << "MOD_TYPE=K7710 earlier\n";
+  p = Device({"export", "--mac", M2, "--file", file});
+  EXPECT_NE(ResultOf(Results(p), M2), 0) << p.out;
+  std::stringstream kept;
+  kept << std::ifstream(file).rdbuf();
+  EXPECT_EQ(kept.str(), "MOD_TYPE=K7710 earlier\n");
+  // A file system that refuses the bytes fails the export.
+  p = Device({"export", "--mac", M3, "--file", "/dev/full"});
+  EXPECT_EQ(ResultOf(Results(p), M3), 6) << p.out;
+
+  // The length register holds 16 bits: 65535 bytes go, 65536 and 0 do not,
+  // and then no device is contacted.
+  const size_t before = Frames(M3).size();
+  std::string text = "MOD_TYPE=K7710\r\nNET_CONFIG_OVERWRITE=0\r\n";
+  for (const size_t size : {size_t{65536}, size_t{0}}) {
+    std::string body = size ? text + std::string(size - text.size(), ';') : "";
+    p = Ctl({"import", Write("c" + std::to_string(size) + ".txt", body), "--mac", M3, "--yes", "--nic", "10.77.0.1",
+             "--cycles", "2"});
+    EXPECT_EQ(p.status, 2) << size << p.err;
+  }
+  EXPECT_EQ(Frames(M3).size(), before);
+  p = Device({"import", Write("c65535.txt", text + std::string(65535 - text.size(), ';')), "--mac", M3, "--yes"});
+  EXPECT_GT(Frames(M3).size(), before) << p.err;
+
+  // Addresses no device may have are refused before anything is sent.
+  const size_t sent = Frames(M3).size();
+  for (const char* bad : {"224.0.0.1", "239.1.2.3", "127.0.0.1", "240.0.0.1", "0.1.2.3"}) {
+    p = Ctl({"set-ip", M3 + "=" + bad, "--yes", "--nic", "10.77.0.1", "--cycles", "2"});
+    EXPECT_EQ(p.status, 2) << bad;
+    EXPECT_NE(p.err.find("The IP address cannot be given to a device."), std::string::npos) << p.err;
+  }
+  EXPECT_EQ(Frames(M3).size(), sent);
+}
+
+TEST_F(CommandsLab, ARunHoldsOnlyTheEntriesOfTheDeviceUnderWayAndAHeldLockEndsOnSigterm) {
+  Up(json::array({Dev(M1, 11), Dev(M2, 12), Dev(M3, 13)}));
+  if (IsSkipped() || HasFatalFailure()) return;
+  // One after the other, each device's entries go when its turn ends.
+  size_t most = 0;
+  Proc p = Ctl({"restart", "--mac", M1, "--mac", M2, "--mac", M3, "--nic", "10.77.0.1", "--cycles", "2"},
+               [&](pid_t, const std::string&, const std::string&) {
+                 const std::string r = Exec({"ip", "route", "show", "proto", "181"}).out;
+                 most = std::max<size_t>(most, static_cast<size_t>(std::count(r.begin(), r.end(), '\n')));
+               });
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(most, 1u);
+
+  // Somebody holds the route lock: the run says what it waits for, and
+  // SIGTERM ends the wait and the run at once.
+  const std::string dir = "/run/orvistar/net-$(stat -L -c %i /proc/self/ns/net)";
+  std::thread holder([&] { Exec({"sh", "-c", "mkdir -p " + dir + " && flock " + dir + "/tables.lock sleep 8"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const size_t framesBefore = Frames(M1).size();
+  bool sent = false;
+  const auto t0 = std::chrono::steady_clock::now();
+  Proc q = Ctl({"locate", "--mac", M1, "--nic", "10.77.0.1", "--cycles", "2"},
+               [&](pid_t pid, const std::string&, const std::string& err) {
+                 if (!sent && err.find("waiting up to 10 s for the route lock") != std::string::npos) {
+                   kill(pid, SIGTERM);
+                   sent = true;
+                 }
+               });
+  const auto took = std::chrono::steady_clock::now() - t0;
+  holder.join();
+  ASSERT_TRUE(sent) << q.err;
+  EXPECT_EQ(q.status, 3) << q.err;
+  EXPECT_LT(took, std::chrono::seconds(6));
+  EXPECT_EQ(Frames(M1).size(), framesBefore) << "the device was contacted without its entries";
+  ExpectNoDeviceRoutes();
 }
 
 }  // namespace

@@ -242,7 +242,8 @@ CommandFaults CommandFaults::FromJson(const nlohmann::json& deviceObject) {
   static const char* const known[] = {"silent", "answer_always", "malformed", "wrong_apid", "delay_ms",
                                       "no_answer", "exception_on", "no_answer_on", "close_mid_reply_on",
                                       "close_mid_reply", "drop_after_fw_blocks", "reply_delay_ms",
-                                      "split_replies", "split_pause_ms", "restart_offline_ms", "export_size"};
+                                      "split_replies", "split_pause_ms", "restart_offline_ms", "export_size",
+                                      "padded_exception_on", "double_reply_on"};
   for (auto it = j.begin(); it != j.end(); ++it) {
     bool ok = false;
     for (const char* k : known) ok = ok || it.key() == k;
@@ -252,6 +253,8 @@ CommandFaults CommandFaults::FromJson(const nlohmann::json& deviceObject) {
   rules("exception_on", f.exceptionOn);
   rules("no_answer_on", f.noAnswerOn);
   rules("close_mid_reply_on", f.closeMidReplyOn);
+  rules("padded_exception_on", f.paddedExceptionOn);
+  rules("double_reply_on", f.doubleReplyOn);
   flag("close_mid_reply", f.closeMidReply);
   integer("drop_after_fw_blocks", f.dropAfterFwBlocks, 0, 1 << 24);
   integer("reply_delay_ms", f.replyDelayMs, 0, 600000);
@@ -378,6 +381,15 @@ Outcome CommandEngine::Handle(const uint8_t* f, size_t len) {
     return drop;
   }
   Outcome o = Dispatch(f, len);
+  if (Matches(faults_.paddedExceptionOn, fc, addr, seen)) {
+    Outcome e = Refuse(f, kExDeviceFailure);
+    if (e.reply.size() < o.reply.size()) e.reply.resize(o.reply.size(), 0);
+    return e;
+  }
+  if (Matches(faults_.doubleReplyOn, fc, addr, seen)) {
+    const std::vector<uint8_t> once = o.reply;
+    o.reply.insert(o.reply.end(), once.begin(), once.end());
+  }
   if (faults_.closeMidReply || Matches(faults_.closeMidReplyOn, fc, addr, seen)) {
     o.wire = Outcome::Wire::CloseMidReply;
     o.after = Outcome::After::None;  // the device went down before finishing the command

@@ -118,6 +118,8 @@ struct CommandFaults {
   std::vector<RequestRule> exceptionOn;
   std::vector<RequestRule> noAnswerOn;
   std::vector<RequestRule> closeMidReplyOn;
+  std::vector<RequestRule> paddedExceptionOn;  // an exception, zero-padded to the normal reply's size
+  std::vector<RequestRule> doubleReplyOn;      // the reply goes out twice
   bool closeMidReply = false;         // every reply is cut in the middle
   int dropAfterFwBlocks = -1;         // closes on the firmware block after k answered ones
   int replyDelayMs = 0;               // each reply is held back this long

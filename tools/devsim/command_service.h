@@ -16,6 +16,8 @@ namespace orv::devsim {
 //   "close_mid_reply_on": [RULE...] send half of the reply, then close
 //   "close_mid_reply": true        the same for every request
 //   "drop_after_fw_blocks": K      drop the connection at firmware block K+1
+//   "padded_exception_on": [RULE...] an exception reply padded with zeros to the normal size
+//   "double_reply_on": [RULE...]   send the reply twice
 //   "reply_delay_ms": MS           hold every reply back
 //   "split_replies": true          send replies as 5 bytes, then the rest
 //   "split_pause_ms": MS           pause between the pieces (default 20)

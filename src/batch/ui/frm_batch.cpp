@@ -635,8 +635,13 @@ void TfmImport::ImportDeviceData(bool updateNetwork) {
     finished_ = true;
     emit runFinished();
   };
-  if (LoadConfigFile(szPath_.toLocal8Bit().toStdString(), *text) != ConfigLoad::Ok)
-    return stopHere("Open 'Import' file failed.");
+  const ConfigLoad load = LoadConfigFile(szPath_.toLocal8Bit().toStdString(), *text);
+  if (load == ConfigLoad::Empty || load == ConfigLoad::TooLongForDevice)
+    return stopHere(QString("Open 'Import' file failed.\n(") + ConfigLoadText(load) + ")");
+  if (load != ConfigLoad::Ok) return stopHere("Open 'Import' file failed.");
+  if (!ConfigHasModelType(*text))
+    ShowMessage(this, "The file has no \"MOD_TYPE=\": the model cannot be checked.", "Warning", MsgIcon::Warning,
+                MB_OK);
   // The first row's model decides for all rows; nothing is written on a mismatch.
   if (!devices_.empty() && !ConfigModelMatches(*text, devices_[0].model))
     return stopHere("Import file does not match the model type.");

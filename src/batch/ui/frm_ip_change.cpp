@@ -19,12 +19,19 @@
 
 namespace orv::ui {
 
-int CheckIPAddress(const std::string& text) { return CheckIPText(text, false); }
+int CheckIPAddress(const std::string& text) {
+  const int code = CheckIPText(text, false);
+  if (code != 0) return code;
+  // Multicast, loopback, 0/8, class E and broadcast would lose the device.
+  const auto n = ParseIPText(text);
+  return n && IsDeviceAddress(htonl(*n)) ? 0 : kNotADeviceAddress;
+}
 
 QString IPAddressMessage(int code) {
   switch (code) {
     case 1: return "The IP address length is incorrect. Please check it.";
     case 5: return "The IP address format is illegal. Please check it.";
+    case kNotADeviceAddress: return "The IP address cannot be given to a device.";
     default: return "The IP address format is incorrect. Please check it.";
   }
 }

@@ -13,9 +13,11 @@ class QPushButton;
 namespace orv::ui {
 
 // CheckIPAddress: 0 valid; 1 length; 2 a part above 255; 3 a character
-// other than digit or "."; 4 not three dots; 5 all 0 or all 255.
+// other than digit or "."; 4 not three dots; 5 all 0 or all 255;
+// kNotADeviceAddress multicast, loopback, 0/8, class E or broadcast.
+constexpr int kNotADeviceAddress = 20;
 int CheckIPAddress(const std::string& text);
-// The message of a CheckIPAddress code (1 to 5).
+// The message of a CheckIPAddress code.
 QString IPAddressMessage(int code);
 
 // The grid's cell editor: a line edit with a "Set " button at its right end.

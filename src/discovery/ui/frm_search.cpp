@@ -116,7 +116,7 @@ TfmSearch::TfmSearch(QWidget* owner, std::vector<IONODE>& found, SearchTransport
   nSearchAll_ = ReadRegInteger(szRegKeySystem, "Search All", 1);
   nK7710_ = ReadRegInteger(szRegKeySystem, "K7710", 1);
   n4410_ = ReadRegInteger(szRegKeySystem, "Tramix 4410", 1);
-  engine_->SetRemainingCycles(ReadRegInteger(szRegKeySystem, "Search_Timeout", 3));
+  engine_->SetRemainingCycles(StoredSearchRounds());
 }
 
 TfmSearch::~TfmSearch() {

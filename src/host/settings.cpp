@@ -114,7 +114,9 @@ std::optional<Value> ParseValueData(std::string_view data) {
     auto text = ParseQuoted(data, pos);
     if (!text || Trim(data.substr(pos)) != "") return std::nullopt;
     v.type = ValueType::String;
-    v.text = *text;
+    // A string ends at its first NUL, as it does in the hex form a write uses
+    // for it; otherwise a write would lose the rest of what was read.
+    v.text = text->substr(0, text->find('\0'));
     return v;
   }
   if (data.size() > 6 && IEquals(data.substr(0, 6), "dword:")) {

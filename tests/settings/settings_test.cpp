@@ -101,6 +101,18 @@ TEST_F(SettingsTest, TypeMismatchRaisesTheErrorNamingTheValue) {
   }
 }
 
+TEST_F(SettingsTest, AHugeStoredSearchLengthIsCappedWithAWarningAndKept) {
+  WriteRegInteger(szRegKeySystem, "Search_Timeout", 0x7fffffff);
+  std::string warning;
+  EXPECT_EQ(StoredSearchRounds(&warning), kMaxSearchRounds);
+  EXPECT_NE(warning.find("2147483647"), std::string::npos) << warning;
+  EXPECT_EQ(ReadRegInteger(szRegKeySystem, "Search_Timeout", 3), 0x7fffffff);
+  WriteRegInteger(szRegKeySystem, "Search_Timeout", 5);
+  warning.clear();
+  EXPECT_EQ(StoredSearchRounds(&warning), 5);
+  EXPECT_EQ(warning, "");
+}
+
 TEST_F(SettingsTest, HandEditedFileIsReadAndKeptAsWritten) {
   WriteText(
       "REGEDIT4\n\n"

@@ -243,6 +243,11 @@ TEST(CheckIPAddressTest, EdgeList) {
   EXPECT_EQ(CheckIPAddress("0.0.0.0"), 5);
   EXPECT_EQ(CheckIPAddress("255.255.255.255"), 5);
   EXPECT_EQ(CheckIPAddress("192.168.100.10x1"), 3);  // 16 characters: the scan's code wins
+  // Addresses that would lose the device.
+  for (const char* lost : {"224.0.0.1", "239.255.0.1", "127.0.0.1", "240.0.0.1", "0.1.2.3"}) {
+    EXPECT_EQ(CheckIPAddress(lost), ui::kNotADeviceAddress) << lost;
+  }
+  EXPECT_EQ(ui::IPAddressMessage(ui::kNotADeviceAddress), "The IP address cannot be given to a device.");
   // The bytes sent are the decimal reading the check made.
   uint8_t b[4];
   ASSERT_TRUE(DeviceAddressBytes("010.1.1.1", b));

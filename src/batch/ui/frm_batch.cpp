@@ -28,6 +28,16 @@
 
 namespace orv::ui {
 
+namespace {
+// A device that could not be reached safely (its address held for another
+// device, a refused route) says why in its row.
+std::string RowResultText(const BatchResult& r) {
+  if (r.code == -1 && !r.note.empty()) return r.text + " (" + r.note + ")";
+  return r.text;
+}
+}  // namespace
+
+
 bool RescanRequested = false;
 
 BatchRoutes& BatchDialogRoutes() {
@@ -225,7 +235,7 @@ void TBatchListDialog::OnProgress(std::size_t, int32_t) {}
 
 void TBatchListDialog::OnFinished(std::size_t index, const BatchResult& result) {
   if (QTableWidgetItem* it = lvVexil->item(static_cast<int>(index), kResultColumn))
-    it->setText(Text(result.text));
+    it->setText(Text(RowResultText(result)));
   PB_Speed->setValue(std::min(PB_Speed->value() + 1, PB_Speed->maximum()));
 }
 
@@ -395,7 +405,7 @@ void TfmUpgradeFirmware::OnProgress(std::size_t, int32_t blocks) {
 
 void TfmUpgradeFirmware::OnFinished(std::size_t index, const BatchResult& result) {
   if (QTableWidgetItem* it = lvVexil->item(static_cast<int>(index), kResultColumn))
-    it->setText(result.text.empty() ? QString() : QString::fromStdString(result.text));
+    it->setText(Text(RowResultText(result)));
 }
 
 // ---- folder chooser --------------------------------------------------------------

@@ -642,7 +642,8 @@ TEST_F(CommandsLab, RunsUseOthersEntriesAsTheyAreAndShareTheirOwn) {
 // the device would take wrongly.
 TEST_F(CommandsLab, BrokenRepliesBadFilesAndAddressesNoDeviceMayHave) {
   Up(json::array({Dev(M1, 11, {{"faults", {{"padded_exception_on", {"106:80F5"}}}}}),
-                  Dev(M2, 12, {{"faults", {{"double_reply_on", {"116:8133"}}}}}), Dev(M3, 13)}));
+                  Dev(M2, 12, {{"faults", {{"double_reply_on", {"116:8133"}}}}}), Dev(M3, 13),
+                  Dev(M4, 14, {{"faults", {{"close_mid_reply_on", {"103:8081#2"}}}}})}));
   if (IsSkipped() || HasFatalFailure()) return;
   // An exception padded to the length of a normal reply is still a refusal.
   Proc p = Device({"locate", "--mac", M1});
@@ -656,6 +657,12 @@ TEST_F(CommandsLab, BrokenRepliesBadFilesAndAddressesNoDeviceMayHave) {
   std::stringstream kept;
   kept << std::ifstream(file).rdbuf();
   EXPECT_EQ(kept.str(), "MOD_TYPE=K7710 earlier\n");
+  // An export the device breaks off leaves the earlier file as it was.
+  p = Device({"export", "--mac", M4, "--file", file});
+  EXPECT_NE(ResultOf(Results(p), M4), 0) << p.out;
+  std::stringstream stillKept;
+  stillKept << std::ifstream(file).rdbuf();
+  EXPECT_EQ(stillKept.str(), "MOD_TYPE=K7710 earlier\n");
   // A file system that refuses the bytes fails the export.
   p = Device({"export", "--mac", M3, "--file", "/dev/full"});
   EXPECT_EQ(ResultOf(Results(p), M3), 6) << p.out;

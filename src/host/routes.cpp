@@ -99,12 +99,14 @@ bool WaitStopped() {
 // at all once the run is told to stop.
 class TablesLock {
  public:
-  TablesLock() {
+  // stoppable: a stop request ends the wait (taking entries); releasing them
+  // always waits, so a stopped run still cleans up after itself.
+  explicit TablesLock(bool stoppable = false) {
     if (!EnsureRunDir()) return;
     const std::string path = RunDir() + "/tables.lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) return;
-    for (int i = 0; i < 200 && !WaitStopped(); ++i) {
+    for (int i = 0; i < 200 && !(stoppable && WaitStopped()); ++i) {
       if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
         locked_ = true;
         return;
@@ -589,7 +591,7 @@ bool AddDeviceRoute(const std::string& localIP, const std::string& deviceIP, con
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
   bool said = false;
   for (;;) {
-    std::optional<TablesLock> lock(std::in_place);
+    std::optional<TablesLock> lock(std::in_place, true);
     if (!lock->Locked())
       return fail(WaitStopped() ? "stopped while waiting for the route lock"
                                 : "the route lock " + RunDir() + "/tables.lock could not be taken");
@@ -681,7 +683,7 @@ bool RemoveDeviceRoute(const std::string& deviceIP) {
   int err = 0;
   nl::Sock sk = nl::Connect(&err);
   const std::vector<OtherHold> live = OtherHolds(nullptr);
-  ReleaseHold(lock.Locked() ? sk.get() : nullptr, live, device);
+  ReleaseHold(sk.get(), live, device);  // also without the lock: never leave our entries behind
   WriteHolds();
   return true;
 }
@@ -695,7 +697,7 @@ void RemoveAllDeviceRoutes() {
   int err = 0;
   nl::Sock sk = nl::Connect(&err);
   const std::vector<OtherHold> live = OtherHolds(nullptr);
-  while (!g_holds.empty()) ReleaseHold(lock.Locked() ? sk.get() : nullptr, live, g_holds.begin()->first);
+  while (!g_holds.empty()) ReleaseHold(sk.get(), live, g_holds.begin()->first);
   WriteHolds();
 }
 
@@ -719,7 +721,7 @@ std::string RouteRightsHint() {
 int RemoveStaleDeviceRoutes() {
   ORV_TRACE("RemoveStaleDeviceRoutes");
   std::lock_guard<std::recursive_mutex> guard(RouteListMutex());
-  TablesLock lock;
+  TablesLock lock(true);  // a clean-up a stopped run may skip
   if (!lock.Locked()) return 0;
   int err = 0;
   nl::Sock sk = nl::Connect(&err);

@@ -371,7 +371,6 @@ BatchSummary RunBatch(const BatchJob& job, std::vector<BatchDevice>& devices, St
   return s;
 }
 
-namespace {
 std::string CsvField(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string out = "\"";
@@ -381,7 +380,6 @@ std::string CsvField(const std::string& s) {
   }
   return out + "\"";
 }
-}  // namespace
 
 std::string BatchResultsCsv(const std::string& operationColumn, const std::vector<BatchDevice>& devices,
                             const std::vector<BatchResult>& results) {

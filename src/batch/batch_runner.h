@@ -156,6 +156,9 @@ BatchSummary RunBatch(const BatchJob& job, std::vector<BatchDevice>& devices, St
 int32_t ExportToFile(const std::function<int32_t(std::FILE*)>& transfer, const std::string& path,
                      std::string* error);
 
+// One CSV field: quoted (quotes doubled) when it holds a comma, quote or line break.
+std::string CsvField(const std::string& s);
+
 // The results of a run as CSV: a header line, then per device
 // #, Server Name, Model, IP Address, MAC Address, Firmware Ver., Status,
 // the operation's result column, and the time the device finished.

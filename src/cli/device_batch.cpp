@@ -94,16 +94,6 @@ std::string ReportFormatOf(const std::string& path) {
 }
 
 namespace {
-std::string CsvField(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 std::string ResultTextOf(const DeviceOutcome& o) {
   if (!o.ran) return "not found by the search";
   return o.text.empty() ? (o.result == 0 ? "Success" : "Fail") : o.text;

@@ -184,6 +184,7 @@ void SearchEngine::btnStopClick() {
   if (!stopEnabled_) return;  // a disabled button takes no clicks
   SetStopEnabled(false);
   SearchStopped = true;
+  transport_.Interrupt();  // the receive under way ends now, not at its time-out
 }
 
 void SearchEngine::SetStopEnabled(bool enabled) {

@@ -62,6 +62,9 @@ class SearchTransport {
   virtual RecvResult Recv(std::span<uint8_t> buffer, int timeoutMs) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+  // From any thread: a Recv under way, and every later one until the next
+  // Open, returns Timeout at once.
+  virtual void Interrupt() {}
 };
 
 // What the hosting window does for the engine.
@@ -151,7 +154,7 @@ class SearchEngine {
   int remaining_ = 3;
   bool timerEnabled_ = false;
   int64_t lastTickMs_ = 0;
-  bool stopEnabled_ = false;
+  std::atomic<bool> stopEnabled_{false};  // the Stop button may ask from another thread
   SearchFailure failure_;
   SearchStats stats_;
 };

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,9 +27,29 @@ sockaddr_in Endpoint(uint32_t addr, uint16_t port) {
 
 }  // namespace
 
+UdpSearchTransport::UdpSearchTransport(int rcvBufBytes) : rcvBufBytes_(rcvBufBytes) {
+  wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+UdpSearchTransport::~UdpSearchTransport() {
+  Close();
+  if (wake_ >= 0) ::close(wake_);
+}
+
+void UdpSearchTransport::Interrupt() {
+  const uint64_t one = 1;
+  if (wake_ >= 0 && ::write(wake_, &one, sizeof one) != sizeof one) {
+    // The counter is already set (or the descriptor gone): a receive in
+    // progress wakes either way.
+  }
+}
+
 bool UdpSearchTransport::Open(uint32_t localAddr, uint16_t port, OpenStage& stage, SocketError& error) {
   ORV_TRACE("UdpSearchTransport::Open");
   Close();
+  // A new search starts uninterrupted.
+  uint64_t pending = 0;
+  if (wake_ >= 0 && ::read(wake_, &pending, sizeof pending) < 0) pending = 0;
   stage = OpenStage::Socket;
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) {
@@ -61,7 +83,6 @@ bool UdpSearchTransport::Open(uint32_t localAddr, uint16_t port, OpenStage& stag
     return false;
   }
   fd_ = fd;
-  timeoutMs_ = -1;
   ORV_TRACE("search socket bound, receive buffer " + std::to_string(effectiveRcvBuf_) + " bytes");
   return true;
 }
@@ -104,20 +125,27 @@ SearchTransport::RecvResult UdpSearchTransport::Recv(std::span<uint8_t> buffer, 
     r.err = EBADF;
     return r;
   }
-  if (timeoutMs != timeoutMs_) {
-    timeval tv{};
-    tv.tv_sec = timeoutMs / 1000;
-    tv.tv_usec = (timeoutMs % 1000) * 1000;
-    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
-      r.err = errno;
-      return r;
-    }
-    timeoutMs_ = timeoutMs;
+  // Waits on the socket and on the interrupt together, so that Stop ends a
+  // receive at once instead of after its time-out.
+  pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+  const nfds_t count = wake_ >= 0 ? 2 : 1;
+  int ready;
+  do {
+    ready = ::poll(fds, count, timeoutMs < 0 ? 0 : timeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) {
+    r.err = errno;
+    return r;
+  }
+  if (ready == 0 || (count == 2 && (fds[1].revents & POLLIN))) {
+    r.status = RecvStatus::Timeout;
+    r.err = EAGAIN;
+    return r;
   }
   sockaddr_in from{};
   socklen_t fromLen = sizeof from;
   // MSG_TRUNC makes the kernel return the real length of a longer datagram.
-  const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC,
+  const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
                                reinterpret_cast<sockaddr*>(&from), &fromLen);
   if (n < 0) {
     r.err = errno;
@@ -139,7 +167,6 @@ void UdpSearchTransport::Close() {
     ::close(fd_);
     fd_ = -1;
   }
-  timeoutMs_ = -1;
 }
 
 }  // namespace orv

@@ -12,8 +12,8 @@ class UdpSearchTransport : public SearchTransport {
   // devices; 0 keeps the kernel's default.
   static constexpr int kDefaultRcvBuf = 4 * 1024 * 1024;
 
-  explicit UdpSearchTransport(int rcvBufBytes = kDefaultRcvBuf) : rcvBufBytes_(rcvBufBytes) {}
-  ~UdpSearchTransport() override { Close(); }
+  explicit UdpSearchTransport(int rcvBufBytes = kDefaultRcvBuf);
+  ~UdpSearchTransport() override;
   UdpSearchTransport(const UdpSearchTransport&) = delete;
   UdpSearchTransport& operator=(const UdpSearchTransport&) = delete;
 
@@ -23,6 +23,7 @@ class UdpSearchTransport : public SearchTransport {
   RecvResult Recv(std::span<uint8_t> buffer, int timeoutMs) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
+  void Interrupt() override;
 
   // Receive buffer size the kernel reports after Open (bytes, 0 if closed).
   int EffectiveRcvBuf() const { return effectiveRcvBuf_; }
@@ -38,7 +39,7 @@ class UdpSearchTransport : public SearchTransport {
   int bindWaitMs_ = 0;
   std::function<void(const std::string&)> onBindWait_;
   int fd_ = -1;
-  int timeoutMs_ = -1;  // SO_RCVTIMEO currently set
+  int wake_ = -1;  // eventfd: set by Interrupt, cleared by Open
   int effectiveRcvBuf_ = 0;
 };
 

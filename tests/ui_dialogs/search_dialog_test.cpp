@@ -11,9 +11,12 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <cstring>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 
 #include "discovery/ui/frm_search.h"
 #include "host/settings.h"
@@ -77,6 +80,33 @@ class ScriptedSocket : public SearchTransport {
 
  private:
   bool open_ = false;
+};
+
+// Devices that answer every 50 ms; the first receive phase falls silent after
+// four answers (Stop is enabled from then on), every later one never does
+// and ends only by Interrupt.
+class ChattySocket : public ScriptedSocket {
+ public:
+  RecvResult Recv(std::span<uint8_t> buffer, int) override {
+    std::unique_lock lock(m_);
+    if (++receives == 5) return {RecvStatus::Timeout, 0, 0};
+    if (cv_.wait_for(lock, std::chrono::milliseconds(50), [this] { return interrupted_; }))
+      return {RecvStatus::Timeout, 0, 0};
+    const std::vector<uint8_t> d = Answer(0x0115, static_cast<uint8_t>(receives % 200), {10, 1, 1, 9}, "c");
+    std::memcpy(buffer.data(), d.data(), d.size());
+    return {RecvStatus::Datagram, d.size(), 0};
+  }
+  void Interrupt() override {
+    std::lock_guard lock(m_);
+    interrupted_ = true;
+    cv_.notify_all();
+  }
+  std::atomic<int> receives{0};
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool interrupted_ = false;
 };
 
 class SearchDialog : public DialogTest {
@@ -431,6 +461,40 @@ TEST_F(SearchDialog, FiltersFromTheDialogApplyToTheAnswers) {
   EXPECT_EQ(ExecPressing(*d2, "btnStartSearch"), QDialog::Accepted);
   EXPECT_TRUE(found.empty());
   EXPECT_EQ(Stored("K7710"), 0);
+}
+
+TEST_F(SearchDialog, TheWindowRunsWhileAnswersArriveAndStopEndsTheReceive) {
+  ChattySocket chatty;
+  TfmSearch d(nullptr, found, &chatty);
+  d.SetHostRefresh([this] {
+    IPNodeList = interfaces;
+    szNicIP = interfaces[0].szIP;
+  });
+  QPushButton* start = Child<QPushButton>(&d, "btnStartSearch");
+  QPushButton* stop = Child<QPushButton>(&d, "btnStop");
+  auto* lv = Child<QTableWidget>(&d, "lvEnum");
+  int rowsSeenDuringReceive = -1;
+  QElapsedTimer clock;
+  QTimer::singleShot(0, start, [start] { start->click(); });
+  // Queued while the search thread sits in its receive phase: the dialog's
+  // loop handles it and has already listed answers.
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &d, [&] {
+    if (!stop->isEnabled() || chatty.receives < 10) return;
+    poll.stop();
+    rowsSeenDuringReceive = d.Searching() ? lv->rowCount() : -2;
+    clock.start();
+    stop->click();
+  });
+  poll.start(20);
+  EXPECT_EQ(d.exec(), QDialog::Accepted);
+  const qint64 afterStopMs = clock.elapsed();
+  EXPECT_GT(rowsSeenDuringReceive, 0);
+  EXPECT_EQ(static_cast<int>(found.size()), lv->rowCount());
+  // Without the interrupt the phase would run for ten receive time-outs.
+  EXPECT_LT(afterStopMs, 2000);
+  EXPECT_FALSE(chatty.IsOpen());
+  EXPECT_TRUE(SearchStopped);
 }
 
 TEST_F(SearchDialog, NoHostInterfaceEndsBeforeSearching) {

@@ -20,6 +20,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "app/ui_support.h"
 #include "common/trace.h"
@@ -88,24 +89,31 @@ TfmSearch::TfmSearch(QWidget* owner, std::vector<IONODE>& found, SearchTransport
     ownTransport_ = std::make_unique<UdpSearchTransport>();
     transport = ownTransport_.get();
   }
+  transport_ = transport;
   // The engine clears SearchStopped and starts with an empty request.
   engine_ = std::make_unique<SearchEngine>(*transport, clock_, *this);
   engine_->SetRemainingCycles(3);
   g_current = this;
   refresh_ = [] { RefreshHostInterfaces(); };
 
+  // The engine runs on a worker thread: everything it reports is handed to
+  // this dialog's thread, in order, so the window keeps painting and Stop is
+  // heard while answers arrive.
   SearchCallbacks cb;
-  cb.processEvents = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
-  cb.closeDialog = [this] { pendingResult_ = QDialog::Rejected; };
+  cb.closeDialog = [this] { Post([this] { pendingResult_ = QDialog::Rejected; }); };
   cb.progressSetup = [this](int min, int max, int pos, int step) {
-    ProgressBar1->setRange(min, max);
-    ProgressBar1->setValue(pos);
-    nProgressStep_ = step;
+    Post([this, min, max, pos, step] {
+      ProgressBar1->setRange(min, max);
+      ProgressBar1->setValue(pos);
+      nProgressStep_ = step;
+    });
   };
   cb.progressStep = [this] {
-    ProgressBar1->setValue(std::min(ProgressBar1->maximum(), ProgressBar1->value() + nProgressStep_));
+    Post([this] {
+      ProgressBar1->setValue(std::min(ProgressBar1->maximum(), ProgressBar1->value() + nProgressStep_));
+    });
   };
-  cb.stopEnabled = [this](bool on) { btnStop->setEnabled(on); };
+  cb.stopEnabled = [this](bool on) { Post([this, on] { btnStop->setEnabled(on); }); };
   engine_->SetCallbacks(std::move(cb));
 
   nRangeUse_ = ReadRegInteger(szRegKeySystem, "IPOfRange_use", 0);
@@ -121,6 +129,10 @@ TfmSearch::TfmSearch(QWidget* owner, std::vector<IONODE>& found, SearchTransport
 
 TfmSearch::~TfmSearch() {
   SearchStopped = true;
+  if (worker_.joinable()) {
+    transport_->Interrupt();
+    worker_.join();
+  }
   if (g_current == this) g_current = nullptr;
 }
 
@@ -511,13 +523,28 @@ void TfmSearch::StartSearch() {
     engine_->SetFilter(filter);
     engine_->SetNicIP(szNicIP);
 
-    HourglassGuard hourglass;
+    hourglass_.emplace();
     searching_ = true;
-    engine_->do_search();  // reports nothing and raises nothing
-    searching_ = false;
+    worker_ = std::thread([this] {
+      engine_->do_search();  // reports nothing and raises nothing
+      Post([this] { SearchFinished(); });
+    });
+    return;
   }
   Animate1->stop();
   done(pendingResult_);
+}
+
+void TfmSearch::SearchFinished() {
+  if (worker_.joinable()) worker_.join();
+  searching_ = false;
+  hourglass_.reset();
+  Animate1->stop();
+  done(pendingResult_);
+}
+
+void TfmSearch::Post(std::function<void()> f) {
+  QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
 }
 
 void TfmSearch::btnStopClick() {
@@ -525,6 +552,7 @@ void TfmSearch::btnStopClick() {
   btnStop->setEnabled(false);
   engine_->btnStopClick();
   SearchStopped = true;
+  transport_->Interrupt();
 }
 
 void TfmSearch::btnCancelSearchClick() { done(QDialog::Rejected); }
@@ -536,8 +564,9 @@ void TfmSearch::reject() {
 
 void TfmSearch::closeEvent(QCloseEvent* event) {
   if (searching_) {
-    // The search ends at its next check; the Start handler then closes.
+    // The search ends at once; its end then closes the dialog.
     SearchStopped = true;
+    transport_->Interrupt();
     event->ignore();
     return;
   }
@@ -551,6 +580,11 @@ void TfmSearch::done(int result) {
 }
 
 void TfmSearch::AddNewModule(IONODE node) {
+  // Called on the search thread.
+  Post([this, n = std::move(node)]() mutable { ListNewModule(std::move(n)); });
+}
+
+void TfmSearch::ListNewModule(IONODE node) {
   found_.push_back(std::move(node));
   const IONODE& rec = found_.back();
   const int row = lvEnum->rowCount();

@@ -7,9 +7,12 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "discovery/answer_handler.h"
+#include "app/ui_support.h"
 #include "discovery/search_engine.h"
 
 class QCheckBox;
@@ -54,8 +57,10 @@ class TfmSearch : public QDialog, public SearchResultSink {
   // The dialog whose search is running or about to run (null when none).
   static TfmSearch* Current();
 
-  // Answer handling hands each new device here.
+  // Answer handling hands each new device here (from the search thread).
   void AddNewModule(IONODE node) override;
+  // True while the search thread runs.
+  bool Searching() const { return searching_; }
 
   // Replaces the host interface refresh done by Start (tests).
   void SetHostRefresh(std::function<void()> refresh) { refresh_ = std::move(refresh); }
@@ -91,6 +96,10 @@ class TfmSearch : public QDialog, public SearchResultSink {
  private:
   void FormActivate();
   void StartSearch();
+  void SearchFinished();
+  void ListNewModule(IONODE node);
+  // Runs f on the dialog's thread, after everything posted before it.
+  void Post(std::function<void()> f);
   void BuildForm();
   void FieldMessage(const char* text, QLineEdit* focusBack);
   QString TrimField(QLineEdit* field);
@@ -121,6 +130,9 @@ class TfmSearch : public QDialog, public SearchResultSink {
 
   std::vector<IONODE>& found_;
   std::unique_ptr<SearchTransport> ownTransport_;
+  SearchTransport* transport_ = nullptr;
+  std::thread worker_;
+  std::optional<HourglassGuard> hourglass_;
   SteadySearchClock clock_;
   std::unique_ptr<SearchEngine> engine_;
   std::function<void()> refresh_;

@@ -245,14 +245,16 @@ void TfmMain::FormCreate() {
   }
 }
 
-bool TfmMain::event(QEvent* e) {
-  if (e->type() == QEvent::WindowActivate) FormActivate();
-  return QMainWindow::event(e);
+void TfmMain::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  // Not on activation: a window manager that prevents focus stealing, or
+  // none at all, may never activate the window.
+  FormShow();
 }
 
-void TfmMain::FormActivate() {
-  if (!bFirstActivate) return;
-  bFirstActivate = false;
+void TfmMain::FormShow() {
+  if (!bFirstShow) return;
+  bFirstShow = false;
   Timer1->start();
 }
 

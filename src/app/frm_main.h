@@ -1,7 +1,7 @@
 #pragma once
 // The main window: the inventory tree on the left, the view of the selected
 // object on the right, the status bar with clock and elapsed time; it runs the
-// first search half a second after it is first activated and every rescan,
+// first search half a second after it is first shown and every rescan,
 // and on close releases the inventory and every device route it added.
 #include <QDateTime>
 #include <QIcon>
@@ -71,7 +71,7 @@ class TfmMain : public QMainWindow {
   std::unique_ptr<TScoutix> mScoutix;
   QDateTime dtStart;
   bool bKeyUp = false;
-  bool bFirstActivate = true;
+  bool bFirstShow = true;
 
   QTreeWidget* Tree() const { return tvDAC; }
   QWidget* PanelParent() const { return nPanelParent; }
@@ -80,7 +80,7 @@ class TfmMain : public QMainWindow {
 
  public slots:
   void FormCreate();
-  void FormActivate();
+  void FormShow();
   void Timer1Timer();
   void TimerNowTimer();
   void tvDACChanging(QTreeWidgetItem* node);
@@ -119,7 +119,7 @@ class TfmMain : public QMainWindow {
   void RaiseFromOtherInstance();
 
  protected:
-  bool event(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
